@@ -1,0 +1,23 @@
+# Sourced by the scripts: installs the Debian packages the build, the tests and
+# the tools need, when any is missing.
+VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
+                  libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd)
+
+vantrel_install_deps() {
+    local missing=() p
+    for p in "${VANTREL_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages. Install them with:" >&2
+        echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
