@@ -5,6 +5,7 @@
 
 #include <quickfix/Exceptions.h>
 
+#include "config/CfgSettingHandler.h"
 #include "log/FileLog.h"
 #include "platform/FileSystem.h"
 
@@ -28,9 +29,10 @@ struct FileLogOwner {
     }
 } g_fileLogOwner;
 
-// Whether error lines are flushed a second time; a setting read from the
-// configuration file replaces this default.
-bool ErrorFlushFlag() noexcept { return false; }
+// Whether error lines are flushed a second time: the "FlushFlag" setting
+// (default false). Read before the file log's lock is taken, because reading
+// it may load the settings file and log that the key is absent.
+bool ErrorFlushFlag() noexcept { return FlushFlagSetting().Get(); }
 
 const char* NonNull(const char* text) { return text ? text : ""; }
 

@@ -1,0 +1,182 @@
+#include "config/Config.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include <quickfix/Exceptions.h>
+
+#include "config/CfgSettingHandler.h"
+#include "platform/FileSystem.h"
+#include "platform/Sync.h"
+
+namespace vantrel {
+namespace {
+
+std::string PathFromEnvironment() {
+    std::string path = platform::GetEnvironment("VANTREL_CONFIG");
+    if (!path.empty()) {
+        return path;
+    }
+    // Without the executable's directory there is no file to read: an empty
+    // path fails every load, rather than reading whatever "vantrel.cfg" the
+    // current directory happens to hold.
+    const std::string directory = platform::ExecutableDirectory();
+    return directory.empty() ? std::string() : directory + "vantrel.cfg";
+}
+
+// Set when the store is destroyed at unload. A request made after that (an
+// error logged by code that is itself being torn down) fails like an
+// unreadable file instead of touching the destroyed store.
+std::atomic<bool> g_bStoreClosed{false};
+
+struct ConfigStore {
+    ConfigStore() : m_path(PathFromEnvironment()) {}
+    ~ConfigStore() { g_bStoreClosed = true; }
+
+    platform::RecursiveMutex m_mutex;
+    std::string m_path;
+    std::optional<ConfigDictionary> m_defaults;
+    int m_nLoads = 0;
+};
+
+ConfigStore& Store() {
+    if (g_bStoreClosed) {
+        throw FIX::ConfigError("the configuration store is closed");
+    }
+    static ConfigStore store;
+    return store;
+}
+
+// Looks `key` up in a fresh copy of the [DEFAULT] keys; `value` receives the
+// text when the key is defined.
+bool FindSetting(const std::string& key, std::string& value) {
+    const ConfigDictionary defaults = GetConfigDefaults();
+    const std::string* found = defaults.Find(key);
+    if (found == nullptr) {
+        return false;
+    }
+    value = *found;
+    return true;
+}
+
+[[noreturn]] void ThrowIllegalValue(const std::string& value, const std::string& key) {
+    throw FIX::ConfigError("Illegal value " + value + " for " + key);
+}
+
+[[noreturn]] void ThrowCannotLoad(const std::string& key) {
+    const std::string detail =
+        "Cannot load parameter '" + key + "' from config file '" + ConfigFilePath() + "'";
+    throw new FIX::Exception("Config Error", detail);
+}
+
+bool ToBool(const std::string& key, const std::string& text) {
+    if (text == "Y") {
+        return true;
+    }
+    if (text != "N") {
+        ThrowIllegalValue(text, key);
+    }
+    return false;
+}
+
+int32_t ToInt32(const std::string& key, const std::string& text) {
+    const bool bNegative = !text.empty() && text[0] == '-';
+    const std::string::size_type start = bNegative ? 1 : 0;
+    if (text.size() == start) {
+        ThrowIllegalValue(text, key);
+    }
+    // Accumulated as a negative number, whose range reaches INT32_MIN.
+    int64_t nValue = 0;
+    for (std::string::size_type i = start; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            ThrowIllegalValue(text, key);
+        }
+        nValue = nValue * 10 - (text[i] - '0');
+        if (nValue < INT32_MIN) {
+            ThrowIllegalValue(text, key);
+        }
+    }
+    if (!bNegative) {
+        nValue = -nValue;
+        if (nValue > INT32_MAX) {
+            ThrowIllegalValue(text, key);
+        }
+    }
+    return static_cast<int32_t>(nValue);
+}
+
+}  // namespace
+
+ConfigDictionary GetConfigDefaults() {
+    ConfigStore& store = Store();
+    std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
+    if (!store.m_defaults) {
+        store.m_defaults = ReadSettingsFile(store.m_path);
+        ++store.m_nLoads;
+    }
+    return *store.m_defaults;
+}
+
+std::string ConfigFilePath() {
+    ConfigStore& store = Store();
+    std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
+    return store.m_path;
+}
+
+bool GetConfigBool(const std::string& key, bool& value) {
+    std::string text;
+    if (!FindSetting(key, text)) {
+        return false;
+    }
+    value = ToBool(key, text);
+    return true;
+}
+
+bool GetConfigLong(const std::string& key, int32_t& value) {
+    std::string text;
+    if (!FindSetting(key, text)) {
+        return false;
+    }
+    value = ToInt32(key, text);
+    return true;
+}
+
+bool GetConfigString(const std::string& key, std::string& value) {
+    return FindSetting(key, value);
+}
+
+void LoadConfigBool(const std::string& key, bool& value) {
+    if (!GetConfigBool(key, value)) {
+        ThrowCannotLoad(key);
+    }
+}
+
+void LoadConfigString(const std::string& key, std::string& value) {
+    if (!GetConfigString(key, value)) {
+        ThrowCannotLoad(key);
+    }
+}
+
+namespace testing {
+
+void ResetConfigStore() {
+    ConfigStore& store = Store();
+    {
+        std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
+        store.m_path = PathFromEnvironment();
+        store.m_defaults.reset();
+        store.m_nLoads = 0;
+    }
+    ResetSettingHandler(FlushFlagSetting());
+}
+
+int ConfigLoadCount() {
+    ConfigStore& store = Store();
+    std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
+    return store.m_nLoads;
+}
+
+}  // namespace testing
+}  // namespace vantrel

@@ -1,0 +1,249 @@
+#include "config/Config.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <quickfix/Exceptions.h>
+
+#include "config/CfgSettingHandler.h"
+#include "log/LogFacade.h"
+#include "platform/FileSystem.h"
+#include "tests/support/TempDir.h"
+
+namespace vantrel {
+namespace {
+
+using test::EpochMillis;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+std::string AbsentEvent(const std::string& key, const char* value) {
+    return "[LR]<20261208-09:15:00, event>: '" + key +
+           "' setting is not present in [DEFAULT] session of config file; using default value = " +
+           value + "\n";
+}
+
+// Each test starts with a fresh store reading <temp>/vantrel.cfg (not yet
+// written) and a fresh log in <temp>/log.
+class ConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("VANTREL_CONFIG", configFile.c_str(), 1);
+        ::setenv("VANTREL_LOG_DIR", (dir / "log").c_str(), 1);
+        testing::ResetConfigStore();
+        testing::ResetFileLog();
+    }
+    void TearDown() override {
+        testing::ResetFileLog();
+        ::unsetenv("VANTREL_CONFIG");
+        ::unsetenv("VANTREL_LOG_DIR");
+        testing::ResetConfigStore();
+    }
+    void WriteConfig(const std::string& defaults) {
+        WriteFile(configFile, "[DEFAULT]\n" + defaults);
+    }
+    std::string Events() const { return ReadFile(dir / "log/GLOBAL20261208.event.log"); }
+
+    TempDir dir;
+    std::string configFile = dir / "vantrel.cfg";
+    test::FakeClock clock{EpochMillis(2026, 12, 8, 9, 15, 0)};
+};
+
+// The detail of the FIX::ConfigError thrown by `read`, or "" when none is.
+template <typename Read>
+std::string ConfigErrorOf(Read read) {
+    try {
+        read();
+    } catch (const FIX::ConfigError& e) {
+        return e.detail;
+    }
+    return "";
+}
+
+TEST_F(ConfigTest, ReadersConvertPresentKeysAndLeaveAbsentOnesAlone) {
+    WriteConfig("MailSendMail=Y\nSMSSendSMS=N   \nLow=-2147483648\nHigh=2147483647\n"
+                "MailSubject=Feed Alert\n");
+    bool bYes = false;
+    bool bNo = true;
+    int32_t nLow = 0;
+    int32_t nHigh = 0;
+    std::string text;
+    EXPECT_TRUE(GetConfigBool("mailsendmail", bYes) && GetConfigBool("SMSSendSMS", bNo));
+    EXPECT_TRUE(GetConfigLong("Low", nLow) && GetConfigLong("High", nHigh));
+    EXPECT_TRUE(GetConfigString("MailSubject", text));
+    EXPECT_TRUE(bYes && !bNo && nLow == INT32_MIN && nHigh == INT32_MAX && text == "Feed Alert");
+
+    EXPECT_FALSE(GetConfigString("MailFile2Send", text) || GetConfigBool("MailSendErrors", bYes) ||
+                 GetConfigLong("MailErrorsSeverityCode", nLow));
+    EXPECT_TRUE(bYes && nLow == INT32_MIN && text == "Feed Alert");
+}
+
+TEST_F(ConfigTest, IllegalValuesNameTheValueAndTheKeyAsGiven) {
+    WriteConfig("a=y\nb=Yes\nc=+5\nd=2147483648\ne=-2147483649\nf=-\ng=1 2\n");
+    bool bValue = true;
+    int32_t nValue = 25;
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigBool("A", bValue); }), "Illegal value y for A");
+    EXPECT_EQ(ConfigErrorOf([&] { LoadConfigBool("b", bValue); }), "Illegal value Yes for b");
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigLong("c", nValue); }), "Illegal value +5 for c");
+    for (const char* key : {"d", "e", "f", "g"}) {
+        EXPECT_NE(ConfigErrorOf([&] { GetConfigLong(key, nValue); }), "") << key;
+    }
+    EXPECT_TRUE(bValue);
+    EXPECT_EQ(nValue, 25);
+}
+
+TEST_F(ConfigTest, RequiredKeyAbsentThrowsCannotLoadByPointer) {
+    WriteConfig("MailUseSimpleMAPI=N\n");
+    bool bValue = true;
+    LoadConfigBool("MailUseSimpleMAPI", bValue);
+    EXPECT_FALSE(bValue);
+    std::string text;
+    try {
+        LoadConfigString("MailAddressTo", text);
+        ADD_FAILURE() << "no exception";
+    } catch (FIX::Exception* pException) {
+        std::unique_ptr<FIX::Exception> owner(pException);
+        const std::string detail =
+            "Cannot load parameter 'MailAddressTo' from config file '" + configFile + "'";
+        EXPECT_EQ(owner->type, "Config Error");
+        EXPECT_EQ(std::string(owner->what()), "Config Error: " + detail);
+    }
+}
+
+TEST_F(ConfigTest, UnloadableFileFailsEveryRequestUntilAReadSucceeds) {
+    const std::string notFound = "File \"" + configFile + "\" not found";
+    std::string text;
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigString("MailSubject", text); }), notFound);
+    // A directory opens but cannot be read.
+    std::filesystem::create_directory(configFile);
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigDefaults(); }), notFound);
+    std::filesystem::remove(configFile);
+
+    // An invalid file keeps nothing either.
+    WriteConfig("MailSubject=first\n[MAIL]\nMailSendMail=N\n");
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigString("MailSubject", text); }),
+              "BeginString not defined");
+    EXPECT_EQ(testing::ConfigLoadCount(), 0);
+
+    WriteConfig("MailSubject=second\n");
+    EXPECT_TRUE(GetConfigString("MailSubject", text) && text == "second");
+    // Once read, the file is not read again.
+    WriteConfig("MailSubject=third\n");
+    EXPECT_TRUE(GetConfigString("MailSubject", text) && text == "second");
+    EXPECT_EQ(testing::ConfigLoadCount(), 1);
+}
+
+TEST_F(ConfigTest, PathComesFromTheEnvironmentAndIsFixedAtFirstUse) {
+    EXPECT_EQ(ConfigFilePath(), configFile);
+    ::setenv("VANTREL_CONFIG", "/elsewhere.cfg", 1);
+    EXPECT_EQ(ConfigFilePath(), configFile);
+
+    ::setenv("VANTREL_CONFIG", "", 1);
+    testing::ResetConfigStore();
+    const std::string besideExecutable = platform::ExecutableDirectory() + "vantrel.cfg";
+    EXPECT_EQ(ConfigFilePath(), besideExecutable);
+    ::unsetenv("VANTREL_CONFIG");
+    testing::ResetConfigStore();
+    EXPECT_EQ(ConfigFilePath(), besideExecutable);
+}
+
+TEST_F(ConfigTest, SettingHandlerSettlesOnceAndLogsAnAbsentKeyOnce) {
+    WriteConfig("FlushFlag=Y\nflushflag2=N   \n");
+    CCfgSettingHandler present("FlushFlag", false);
+    CCfgSettingHandler lowerCase("FlushFlag2", true);
+    EXPECT_TRUE(present.Get());
+    EXPECT_FALSE(lowerCase.Get());
+    EXPECT_FALSE(test::FileExists(dir / "log"));
+
+    CCfgSettingHandler absent("FlushFlag3", false);
+    CCfgSettingHandler absentTrue("FlushFlag4", true);
+    EXPECT_FALSE(absent.Get());
+    EXPECT_FALSE(absent.Get());
+    EXPECT_TRUE(absentTrue.Get());
+    EXPECT_EQ(Events(), AbsentEvent("FlushFlag3", "0") + AbsentEvent("FlushFlag4", "1"));
+
+    // Settled values survive a new store reading another file.
+    WriteConfig("FlushFlag=N\n");
+    testing::ResetConfigStore();
+    EXPECT_TRUE(present.Get());
+}
+
+TEST_F(ConfigTest, SettingHandlerKeepsItsDefaultSilentlyAndRetriesAfterFailures) {
+    CCfgSettingHandler other("Other", true);
+    CCfgSettingHandler flushFlag("FlushFlag", false);
+    EXPECT_TRUE(other.Get());
+    EXPECT_FALSE(flushFlag.Get());
+
+    WriteConfig("FlushFlag=y\nOther=Yes\n");
+    EXPECT_TRUE(other.Get());
+    EXPECT_FALSE(flushFlag.Get());
+    EXPECT_FALSE(test::FileExists(dir / "log"));
+
+    // Neither has settled: each reads again once the file is loadable.
+    WriteConfig("FlushFlag=Y\nOther=N\n");
+    testing::ResetConfigStore();
+    EXPECT_FALSE(other.Get());
+    EXPECT_TRUE(flushFlag.Get());
+    EXPECT_FALSE(test::FileExists(dir / "log"));
+}
+
+TEST_F(ConfigTest, ErrorsReadFlushFlagOnceAndLogItsAbsenceFirst) {
+    OutputError2Log(3, "before the file exists");
+    WriteConfig("MailSendMail=N\n");
+    OutputError2Log(3, "x");
+    OutputError2Log(2, "y");
+    EXPECT_EQ(Events(),
+              "[LR]<20261208-09:15:00, Error (3)>: before the file exists\n" +
+                  AbsentEvent("FlushFlag", "0") +
+                  "[LR]<20261208-09:15:00, Error (3)>: x\n"
+                  "[LR]<20261208-09:15:00, Error (2)>: y\n");
+}
+
+TEST_F(ConfigTest, ConcurrentFirstRequestsLoadTheFileOnce) {
+    WriteConfig("MailSMTPServerPortNo=2525\n");
+    constexpr int kThreads = 8;
+    std::atomic<int> ready{0};
+    std::atomic<int> nWrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&ready, &nWrong, t] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) {
+            }
+            // Half of the threads go through the log facade, which reads
+            // FlushFlag and logs its absence while others hold the store.
+            if (t % 2) {
+                OutputError2Log(3, "t" + std::to_string(t));
+            }
+            int32_t nPort = 0;
+            if (!GetConfigLong("MailSMTPServerPortNo", nPort) || nPort != 2525) {
+                nWrong.fetch_add(1);
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(nWrong.load(), 0);
+    EXPECT_EQ(testing::ConfigLoadCount(), 1);
+    const std::string events = Events();
+    const auto count = [&events](const std::string& what) {
+        int n = 0;
+        for (auto at = events.find(what); at != std::string::npos; at = events.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    const int nErrors = count("Error (3)");
+    const int nEvents = count("'FlushFlag' setting is not present");
+    EXPECT_EQ(nErrors, kThreads / 2);
+    EXPECT_GE(nEvents, 1);
+    EXPECT_LE(nEvents, kThreads / 2);
+}
+
+}  // namespace
+}  // namespace vantrel
