@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace vantrel::test {
+namespace vantrel {
+namespace test {
 
 class TempDir {
 public:
@@ -40,4 +41,5 @@ public:
 // Milliseconds since the epoch of a UTC date and time.
 int64_t EpochMillis(int y, int mo, int d, int h = 0, int mi = 0, int s = 0);
 
-}  // namespace vantrel::test
+}  // namespace test
+}  // namespace vantrel

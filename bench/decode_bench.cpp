@@ -1,0 +1,59 @@
+// Cost of decoding a stored market data message, as the quote queries do,
+// against a bare QuickFIX parse of the same text with the same dictionary.
+// The difference is the library's own overhead: group walk and typed reads.
+//
+//   decode_bench [calls per round]
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <quickfix/Message.h>
+
+#include "bench/BenchUtil.h"
+#include "fix/Fix44Dictionary.h"
+#include "fix/QuoteDecoding.h"
+#include "tests/support/FixText.h"
+
+namespace {
+
+struct Sink : vantrel::fix::MDEntryVisitor {
+    double dTotal = 0;
+    bool onEntry(char cType, double dPx, double dSize) override {
+        dTotal += cType + dPx + dSize;
+        return true;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int calls = argc > 1 ? std::atoi(argv[1]) : 20000;
+    const FIX::DataDictionary& dd = vantrel::fix::GetFix44DataDictionary();
+    std::printf("%-8s %14s %14s %10s\n", "entries", "bare parse ns", "decode ns", "overhead");
+    for (int nEntries : {2, 4, 10}) {
+        std::vector<vantrel::test::Entry> entries;
+        for (int i = 0; i < nEntries; ++i) {
+            entries.push_back({i % 2 ? "1" : "0", std::to_string(1.1 + i * 0.0001), "1000000"});
+        }
+        const std::string text = vantrel::test::SnapshotMessage("EUR/USD", entries);
+        Sink sink;
+        int nFields = 0;
+        // Interleave the two measurements so drift affects both alike.
+        double bare = 0, decode = 0;
+        for (int pass = 0; pass < 3; ++pass) {
+            bare += vantrel::bench::NanosPerCall([&] {
+                const FIX::Message message(text, dd, true);
+                nFields += static_cast<int>(message.totalFields());
+            }, calls);
+            decode += vantrel::bench::NanosPerCall([&] {
+                vantrel::fix::DecodeMarketDataEntries(text, sink);
+            }, calls);
+        }
+        bare /= 3;
+        decode /= 3;
+        std::printf("%-8d %14.0f %14.0f %9.1f%%\n", nEntries, bare, decode, (decode / bare - 1) * 100);
+        if (sink.dTotal < 0 || nFields < 0) return 1;
+    }
+    std::printf("dictionary parses: %zu\n", vantrel::fix::Fix44DictionaryParseCount());
+    return 0;
+}
