@@ -5,10 +5,74 @@
 // path, exceptions included, releases them.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace vantrel::platform {
 
 using RecursiveMutex = std::recursive_mutex;
+
+// A value that one thread changes and others wait on: a mutex, a condition
+// variable and the value. Waiters are woken on every change, so a wait never
+// polls. Every set() also advances a version, so a waiter can wait for "the
+// next change" and never miss a value that was set and changed again before
+// it woke.
+template <typename T>
+class WatchedValue {
+public:
+    explicit WatchedValue(T initial) : m_value(initial) {}
+
+    void set(T value) {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_value = value;
+            ++m_nVersion;
+        }
+        m_changed.notify_all();
+    }
+
+    // set() and the version it produced, as one step.
+    unsigned long long setAndVersion(T value) {
+        unsigned long long nVersion;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_value = value;
+            nVersion = ++m_nVersion;
+        }
+        m_changed.notify_all();
+        return nVersion;
+    }
+
+    // Waits until some set() after the one that produced `nVersion`.
+    void waitForChangeAfter(unsigned long long nVersion) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_nVersion > nVersion; });
+    }
+
+    T get() const {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_value;
+    }
+
+    // Waits until the value equals `wanted`.
+    void waitFor(T wanted) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_value == wanted; });
+    }
+
+    // Waits at most `timeout`; true when the value equals `wanted`.
+    template <typename Rep, typename Period>
+    bool waitFor(T wanted, std::chrono::duration<Rep, Period> timeout) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] { return m_value == wanted; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    T m_value;
+    unsigned long long m_nVersion = 0;
+};
 
 }  // namespace vantrel::platform

@@ -1,0 +1,167 @@
+#include "feed/QuotesThread.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include <quickfix/Exceptions.h>
+
+#include "feed/LineSplitter.h"
+#include "feed/QuotesContainer.h"
+#include "feed/SocketText.h"
+#include "log/LogFacade.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::string_view kGranted = "#1 Login granted";
+constexpr std::string_view kQuoteMarker = "[QT]";
+
+// Hands the payload after the first "[QT]" to the container. A payload the
+// container rejects is skipped with one event naming the reason; it never
+// ends the session.
+void HandleQuoteLine(std::string_view line, std::string& payload, CQuotesContainer& container,
+                     QuotesFeedStats& stats) {
+    const std::string_view::size_type at = line.find(kQuoteMarker);
+    if (at != std::string_view::npos) {
+        payload.assign(line.substr(at + kQuoteMarker.size()));
+        try {
+            if (container.SetQuotes(payload)) stats.nStored.fetch_add(1, std::memory_order_relaxed);
+        } catch (const std::exception& e) {
+            stats.nSkipped.fetch_add(1, std::memory_order_relaxed);
+            OutputEvent2Log(std::string("StartQuotesThread(): quote skipped: ") + e.what());
+        } catch (...) {
+            stats.nSkipped.fetch_add(1, std::memory_order_relaxed);
+            OutputEvent2Log("StartQuotesThread(): quote skipped: unknown error");
+        }
+    }
+    stats.nLines.fetch_add(1, std::memory_order_release);
+}
+
+// Sends the credentials and reads the verdict. True when granted; otherwise
+// the failure has been logged.
+bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
+    const std::string login = params.login ? params.login : "";
+    const std::string password = params.password ? params.password : "";
+    const std::string credentials = login + "\r\n" + password + "\r\n";
+    const SecretSpan secret{login.size() + 2, login.size() + 2 + password.size()};
+    int nLastError = 0;
+    if (!SendString(g_Socket, credentials.c_str(), &nLastError, secret)) {
+        // On a socket whose connect failed, the connect's reason is the real one.
+        if (g_nConnectError != 0) nLastError = g_nConnectError;
+        OutputWarningCode2Log("StartQuotesThread(): 'send' socket error = %d.", nLastError);
+        return false;
+    }
+    // With no socket nothing is read: the verdict stays empty and refuses.
+    std::string_view verdict;
+    if (!ReadString(g_Socket, splitter, verdict, &nLastError, &QuotesThreadWakeEvent(),
+                    g_nVerdictTimeoutMs.load())) {
+        OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);
+        return false;
+    }
+    if (verdict.find(kGranted) == std::string_view::npos) {
+        OutputError2Log(2, "StartQuotesThread(): login failed [login:password fields].");
+        return false;
+    }
+    return true;
+}
+
+// Receives until a stop request or a failure; every complete line buffered is
+// handed on before the thread waits again.
+void ReceiveQuotes(CLineSplitter& splitter, CQuotesContainer& container) {
+    QuotesFeedStats& stats = GetQuotesFeedStats();
+    platform::WakeEvent& wake = QuotesThreadWakeEvent();
+    std::string payload;
+    for (;;) {
+        std::string_view line;
+        while (splitter.NextLine(line)) HandleQuoteLine(line, payload, container, stats);
+        if (g_bLogoffRequested.load()) {
+            OutputEvent2Log("StartQuotesThread(): Logging off.");
+            return;
+        }
+        int nError = 0;
+        switch (platform::WaitForSocket(g_Socket, false, &wake, -1, &nError)) {
+            case platform::WaitResult::Ready:
+                if (!ReceiveChunk(g_Socket, splitter, &nError)) {
+                    OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nError);
+                    return;
+                }
+                break;
+            case platform::WaitResult::Woken:
+                wake.Clear();
+                break;
+            case platform::WaitResult::TimedOut:
+                break;
+            case platform::WaitResult::Failed:
+                OutputWarningCode2Log("StartQuotesThread(): 'select' socket error = %d.", nError);
+                return;
+        }
+    }
+}
+
+void EndHandshakeFailed() {
+    platform::CloseSocket(&g_Socket);
+    g_nSessionsCnt.fetch_sub(1);
+    g_bQuotesThreadState.set(0);
+}
+
+void EndSession(CQuotesContainer& container) {
+    container.Release();
+    platform::CloseSocket(&g_Socket);
+    OutputEvent2Log("StartQuotesThread(): Thread is finished.");
+    GetQuotesFeedStats().nSessions.fetch_add(1);
+    g_bQuotesThreadState.set(1);
+}
+
+}  // namespace
+
+QuotesFeedStats& GetQuotesFeedStats() {
+    static QuotesFeedStats stats;
+    return stats;
+}
+
+int StartQuotesThread(QuotesThreadParams* pParams) noexcept {
+    OutputEvent2Log("StartQuotesThread(): Thread is started.");
+    if (pParams == nullptr) {
+        g_nSessionsCnt.fetch_sub(1);
+        g_bQuotesThreadState.set(0);
+        return -1;
+    }
+    bool bGranted = false;
+    bool bDecided = false;
+    try {
+        CLineSplitter splitter;
+        if (!Handshake(*pParams, splitter)) {
+            EndHandshakeFailed();
+            return 0;
+        }
+        bGranted = true;
+        CQuotesContainer& container = GetQuotesContainer();
+        OutputEvent2Log("StartQuotesThread(): login granted.");
+        g_bQuotesThreadState.set(0);
+        bDecided = true;
+        container.AddRef();
+        if (g_bLogoffRequested.load()) {
+            OutputEvent2Log("StartQuotesThread(): Logging off.");
+        } else {
+            ReceiveQuotes(splitter, container);
+        }
+        EndSession(container);
+    } catch (...) {
+        // Only memory exhaustion can get here; end the session in order all
+        // the same, so that Login and Logoff are never left waiting.
+        try {
+            if (bGranted) {
+                if (!bDecided) g_bQuotesThreadState.set(0);
+                EndSession(GetQuotesContainer());
+            } else {
+                EndHandshakeFailed();
+            }
+        } catch (...) {
+        }
+    }
+    return 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,161 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vantrel::platform {
+
+WakeEvent::WakeEvent() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+WakeEvent::~WakeEvent() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void WakeEvent::Signal() noexcept {
+    const uint64_t one = 1;
+    if (m_fd >= 0) {
+        [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
+    }
+}
+
+void WakeEvent::Clear() noexcept {
+    uint64_t value = 0;
+    if (m_fd >= 0) {
+        [[maybe_unused]] const ssize_t n = ::read(m_fd, &value, sizeof value);
+    }
+}
+
+int CreateTcpSocket() noexcept {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd >= 0) {
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return fd < 0 ? kInvalidSocket : fd;
+}
+
+namespace {
+
+bool ResolveIPv4(const char* host, in_addr* pAddress) {
+    if (host == nullptr) return false;
+    if (::inet_pton(AF_INET, host, pAddress) == 1) return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) return false;
+    *pAddress = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
+    ::freeaddrinfo(result);
+    return true;
+}
+
+// Drops a connection attempt so that the socket is left unconnected.
+void Disconnect(int socket) {
+    sockaddr unspecified{};
+    unspecified.sa_family = AF_UNSPEC;
+    ::connect(socket, &unspecified, sizeof unspecified);
+}
+
+}  // namespace
+
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept {
+    *pnError = 0;
+    in_addr address{};
+    if (!ResolveIPv4(host, &address)) {
+        *pnError = EINVAL;
+        return -1;
+    }
+    if (socket == kInvalidSocket) {
+        *pnError = EBADF;
+        return -1;
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(port));
+    target.sin_addr = address;
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+    if (errno != EINPROGRESS) {
+        *pnError = errno;
+        return -1;
+    }
+    const WaitResult wait = WaitForSocket(socket, true, nullptr, timeoutMs, pnError);
+    if (wait == WaitResult::TimedOut) {
+        Disconnect(socket);
+        *pnError = ETIMEDOUT;
+        return -1;
+    }
+    if (wait != WaitResult::Ready) return -1;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (error != 0) {
+        *pnError = error;
+        return -1;
+    }
+    return 0;
+}
+
+long SendSome(int socket, const char* data, std::size_t size, int* pnError) noexcept {
+    const ssize_t n = ::send(socket, data, size, MSG_NOSIGNAL);
+    if (n < 0) *pnError = errno;
+    return static_cast<long>(n);
+}
+
+long ReceiveSome(int socket, char* data, std::size_t size, int* pnError) noexcept {
+    ssize_t n;
+    do {
+        n = ::recv(socket, data, size, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) *pnError = errno;
+    return static_cast<long>(n);
+}
+
+WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs,
+                         int* pnError) noexcept {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    pollfd fds[2] = {{socket, static_cast<short>(bWrite ? POLLOUT : POLLIN), 0}, {-1, POLLIN, 0}};
+    const nfds_t count = wake != nullptr && wake->fd() >= 0 ? 2 : 1;
+    if (count == 2) fds[1].fd = wake->fd();
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left < 0 ? 0 : static_cast<int>(left);
+        }
+        const int n = ::poll(fds, count, wait);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *pnError = errno;
+            return WaitResult::Failed;
+        }
+        if (n == 0) return WaitResult::TimedOut;
+        if (count == 2 && (fds[1].revents & POLLIN)) return WaitResult::Woken;
+        if (fds[0].revents & POLLNVAL) {
+            *pnError = EBADF;
+            return WaitResult::Failed;
+        }
+        // Errors and hang-ups count as ready: the next receive or send
+        // reports what happened.
+        return WaitResult::Ready;
+    }
+}
+
+int CloseSocket(int* pSocket) noexcept {
+    if (pSocket == nullptr || *pSocket == kInvalidSocket) return 0;
+    const int result = ::close(*pSocket);
+    *pSocket = kInvalidSocket;
+    return result;
+}
+
+}  // namespace vantrel::platform

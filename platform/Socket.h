@@ -1,0 +1,63 @@
+// TCP client sockets for the library: IPv4 only, non-blocking underneath,
+// with every wait bounded by a time-out and interruptible by a WakeEvent.
+//
+// Error codes are errno values. The library sets some itself: ETIMEDOUT when a
+// wait runs out, EINVAL when a host name does not resolve, and a peer's
+// orderly close reads as 0.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vantrel::platform {
+
+constexpr int kInvalidSocket = -1;
+
+// A descriptor that a poll wakes on: Signal() makes it readable until Clear().
+// Backed by an eventfd.
+class WakeEvent {
+public:
+    WakeEvent();
+    ~WakeEvent();
+    WakeEvent(const WakeEvent&) = delete;
+    WakeEvent& operator=(const WakeEvent&) = delete;
+
+    void Signal() noexcept;
+    void Clear() noexcept;
+    int fd() const noexcept { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A new TCP/IPv4 socket (non-blocking, close-on-exec), or kInvalidSocket.
+int CreateTcpSocket() noexcept;
+
+// Resolves `host` (dotted IPv4 address or name, IPv4 only) and connects,
+// waiting at most `timeoutMs`. Returns 0 when connected; -1 otherwise with the
+// reason in *pnError (EINVAL: the host does not resolve or is null;
+// ETIMEDOUT: no answer in time; otherwise the connect's errno). A failed
+// socket is left unconnected, so that sending on it fails.
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
+
+// One send of up to `size` bytes, never raising SIGPIPE. Returns the bytes
+// taken, or -1 with errno in *pnError (EAGAIN when the buffer is full).
+long SendSome(int socket, const char* data, std::size_t size, int* pnError) noexcept;
+
+// One receive of up to `size` bytes. Returns the bytes read, 0 when the peer
+// closed the connection, or -1 with errno in *pnError (EAGAIN: nothing yet).
+long ReceiveSome(int socket, char* data, std::size_t size, int* pnError) noexcept;
+
+enum class WaitResult { Ready, Woken, TimedOut, Failed };
+
+// Waits until `socket` is readable (or writable, when `bWrite`), `wake` is
+// signalled, or `timeoutMs` passes (-1: no time-out). On Failed the errno is
+// in *pnError. Interrupted waits are resumed.
+WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs,
+                         int* pnError) noexcept;
+
+// Closes the socket and sets the handle to kInvalidSocket; returns close()'s
+// result (0 for an already invalid handle).
+int CloseSocket(int* pSocket) noexcept;
+
+}  // namespace vantrel::platform
