@@ -3,6 +3,9 @@
 // The difference is the library's own overhead: group walk and typed reads.
 //
 //   decode_bench [calls per round]
+//   decode_bench --only bare|decode ENTRIES CALLS
+//       runs one side alone, for counting instructions under
+//       valgrind --tool=callgrind (see bench/decode_instructions.sh)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,16 +29,39 @@ struct Sink : vantrel::fix::MDEntryVisitor {
 
 }  // namespace
 
+std::string Snapshot(int nEntries) {
+    std::vector<vantrel::test::Entry> entries;
+    for (int i = 0; i < nEntries; ++i) {
+        entries.push_back({i % 2 ? "1" : "0", std::to_string(1.1 + i * 0.0001), "1000000"});
+    }
+    return vantrel::test::SnapshotMessage("EUR/USD", entries);
+}
+
+int OnlyOneSide(const std::string& side, int nEntries, int calls) {
+    const FIX::DataDictionary& dd = vantrel::fix::GetFix44DataDictionary();
+    const std::string text = Snapshot(nEntries);
+    Sink sink;
+    size_t nFields = 0;
+    for (int i = 0; i < calls; ++i) {
+        if (side == "bare") {
+            const FIX::Message message(text, dd, true);
+            nFields += message.totalFields();
+        } else {
+            vantrel::fix::DecodeMarketDataEntries(text, sink);
+        }
+    }
+    return sink.dTotal < 0 || nFields == 1 ? 1 : 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--only") {
+        return OnlyOneSide(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    }
     const int calls = argc > 1 ? std::atoi(argv[1]) : 20000;
     const FIX::DataDictionary& dd = vantrel::fix::GetFix44DataDictionary();
     std::printf("%-8s %14s %14s %10s\n", "entries", "bare parse ns", "decode ns", "overhead");
     for (int nEntries : {2, 4, 10}) {
-        std::vector<vantrel::test::Entry> entries;
-        for (int i = 0; i < nEntries; ++i) {
-            entries.push_back({i % 2 ? "1" : "0", std::to_string(1.1 + i * 0.0001), "1000000"});
-        }
-        const std::string text = vantrel::test::SnapshotMessage("EUR/USD", entries);
+        const std::string text = Snapshot(nEntries);
         Sink sink;
         int nFields = 0;
         // Interleave the two measurements so drift affects both alike.

@@ -1,5 +1,6 @@
 #include "fix/QuoteDecoding.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
@@ -28,52 +29,35 @@ int ReadInt(const FIX::FieldMap& map, int tag) {
 
 // Decimal syntax: an optional "-", digits, an optional "." and digits, at
 // least one digit in all. Prices and sizes are short decimals, so most values
-// take the exact fast path: at most 15 significant digits make an integer
-// mantissa below 2^53, and dividing it by an exact power of ten rounds
-// correctly, which is what strtod would return. Longer values go to strtod.
+// take the exact fast path: at most 15 digits make an integer mantissa below
+// 2^53, and dividing it by an exact power of ten rounds correctly, which is
+// what strtod returns. Longer values go to strtod.
 bool ParseDecimal(const std::string& text, double& value) {
-    static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const char* p = text.c_str();
+    static const double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = text.data();
     const char* const end = p + text.size();
     const bool bNegative = p != end && *p == '-';
     if (bNegative) ++p;
     uint64_t nMantissa = 0;
-    int nDigits = 0;          // significant digits kept in the mantissa
-    int nFraction = 0;        // digits after the point
-    bool bAnyDigit = false;
-    bool bPoint = false;
-    for (; p != end; ++p) {
-        const char c = *p;
-        if (c >= '0' && c <= '9') {
-            bAnyDigit = true;
-            if (nMantissa != 0 || c != '0') ++nDigits;
-            nMantissa = nMantissa * 10 + static_cast<uint64_t>(c - '0');
-            if (bPoint) ++nFraction;
-            if (nDigits > 15) break;
-        } else if (c == '.' && !bPoint) {
-            bPoint = true;
-        } else {
-            return false;
-        }
+    const char* const intBegin = p;
+    while (p != end && static_cast<unsigned>(*p - '0') < 10u) {
+        nMantissa = nMantissa * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
     }
-    if (p != end) {
-        // Too many digits for the fast path: check the rest of the syntax,
-        // then let strtod round it.
-        for (; p != end; ++p) {
-            if (*p == '.' && !bPoint) {
-                bPoint = true;
-            } else if (*p < '0' || *p > '9') {
-                return false;
-            }
+    const std::ptrdiff_t nIntDigits = p - intBegin;
+    std::ptrdiff_t nFraction = 0;
+    if (p != end && *p == '.') {
+        const char* const fracBegin = ++p;
+        while (p != end && static_cast<unsigned>(*p - '0') < 10u) {
+            nMantissa = nMantissa * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
         }
-        value = std::strtod(text.c_str(), nullptr);
-        return true;
+        nFraction = p - fracBegin;
     }
-    if (!bAnyDigit) return false;
-    if (nFraction > 22) {
-        value = std::strtod(text.c_str(), nullptr);
+    if (p != end || nIntDigits + nFraction == 0) return false;
+    if (nIntDigits + nFraction > 15) {
+        value = std::strtod(text.c_str(), nullptr);  // the mantissa may have wrapped
         return true;
     }
     const double dMagnitude = static_cast<double>(nMantissa) / kPowersOfTen[nFraction];
@@ -81,15 +65,17 @@ bool ParseDecimal(const std::string& text, double& value) {
     return true;
 }
 
-double ReadDouble(const FIX::FieldMap& map, int tag) {
-    const std::string& text = ReadText(map, tag);
+double ConvertDouble(const FIX::FieldBase* pField, int tag) {
+    if (pField == nullptr) throw FIX::FieldNotFound(tag);
+    const std::string& text = pField->getString();
     double value = 0.0;
     if (!ParseDecimal(text, value)) throw FIX::IncorrectDataFormat(tag, text);
     return value;
 }
 
-char ReadChar(const FIX::FieldMap& map, int tag) {
-    const std::string& text = ReadText(map, tag);
+char ConvertChar(const FIX::FieldBase* pField, int tag) {
+    if (pField == nullptr) throw FIX::FieldNotFound(tag);
+    const std::string& text = pField->getString();
     char value = 0;
     if (!FIX::CharConvertor::convert(text, value)) throw FIX::IncorrectDataFormat(tag, text);
     return value;
@@ -117,9 +103,22 @@ void DecodeMarketDataEntries(const std::string& text, MDEntryVisitor& visitor) {
             throw FIX::FieldNotFound(FIX::FIELD::NoMDEntries);
         }
         const FIX::FieldMap& entry = *(*pEntries)[static_cast<size_t>(i - 1)];
-        const char cType = ReadChar(entry, FIX::FIELD::MDEntryType);
-        const double dPx = ReadDouble(entry, FIX::FIELD::MDEntryPx);
-        const double dSize = ReadDouble(entry, FIX::FIELD::MDEntrySize);
+        // One pass over the entry finds the first occurrence of each field;
+        // they are then checked and converted in the order type, price, size.
+        const FIX::FieldBase* pType = nullptr;
+        const FIX::FieldBase* pPx = nullptr;
+        const FIX::FieldBase* pSize = nullptr;
+        for (auto field = entry.begin(); field != entry.end(); ++field) {
+            switch (field->getTag()) {
+                case FIX::FIELD::MDEntryType: if (!pType) pType = &*field; break;
+                case FIX::FIELD::MDEntryPx: if (!pPx) pPx = &*field; break;
+                case FIX::FIELD::MDEntrySize: if (!pSize) pSize = &*field; break;
+                default: break;
+            }
+        }
+        const char cType = ConvertChar(pType, FIX::FIELD::MDEntryType);
+        const double dPx = ConvertDouble(pPx, FIX::FIELD::MDEntryPx);
+        const double dSize = ConvertDouble(pSize, FIX::FIELD::MDEntrySize);
         if (!visitor.onEntry(cType, dPx, dSize)) break;
     }
 }

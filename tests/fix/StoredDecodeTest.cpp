@@ -3,6 +3,9 @@
 #include <quickfix/Exceptions.h>
 #include <quickfix/fix44/MarketDataSnapshotFullRefresh.h>
 
+#include <cstdlib>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "fix/QuoteDecoding.h"
@@ -104,6 +107,31 @@ TEST(StoredDecode, ValueSyntaxFollowsTheTypedReads) {
         ADD_FAILURE() << "+1 accepted as NoMDEntries";
     } catch (const FIX::IncorrectDataFormat& e) {
         EXPECT_EQ(e.field, 268);
+    }
+}
+
+// Decimals convert to exactly what strtod gives, across short and long
+// mantissas, many fraction lengths, leading zeros and signs.
+TEST(StoredDecode, DecimalsConvertExactlyAsStrtod) {
+    std::mt19937_64 random(20261208);
+    std::vector<Entry> entries;
+    for (int i = 0; i < 990; ++i) {
+        std::string text = random() % 5 == 0 ? "-" : "";
+        const int intDigits = static_cast<int>(random() % 12);
+        const int fracDigits = static_cast<int>(random() % 14);
+        for (int d = 0; d < intDigits; ++d) text += static_cast<char>('0' + random() % 10);
+        if (fracDigits > 0 || intDigits == 0) {
+            text += '.';
+            for (int d = 0; d < fracDigits || (intDigits == 0 && d == 0); ++d) text += static_cast<char>('0' + random() % 10);
+        }
+        entries.push_back({"0", text, text});
+    }
+    entries.push_back({"1", "123456789012345678901234567890", "0.1234567890123456789"});
+    entries.push_back({"1", "9007199254740993", "000000000000000001.5"});
+    const std::vector<Decoded> decoded = Decode(SnapshotMessage("X", entries));
+    ASSERT_EQ(decoded.size(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(decoded[i].px, std::strtod(entries[i].px.c_str(), nullptr)) << entries[i].px;
     }
 }
 
