@@ -29,13 +29,19 @@ void CLineSplitter::Append(std::string_view bytes) {
 bool CLineSplitter::NextLine(std::string_view& line) {
     const char* const begin = m_buffer.data() + m_nBegin;
     const std::size_t available = m_nEnd - m_nBegin;
-    // Fast path: an LF within reach and no CR before it.
+    // Fast path: an LF within reach, and no CR before it other than one right
+    // before it (the usual CR LF ending). Such a line is shorter than the
+    // limit, so it is handed out in place.
     const std::size_t reach = available < m_nMaxLength ? available : m_nMaxLength;
     const char* lf = static_cast<const char*>(std::memchr(begin, '\n', reach));
-    if (lf != nullptr && std::memchr(begin, '\r', static_cast<std::size_t>(lf - begin)) == nullptr) {
-        line = std::string_view(begin, static_cast<std::size_t>(lf - begin));
-        m_nBegin += line.size() + 1;
-        return true;
+    if (lf != nullptr) {
+        std::size_t length = static_cast<std::size_t>(lf - begin);
+        if (length > 0 && begin[length - 1] == '\r') --length;
+        if (std::memchr(begin, '\r', length) == nullptr) {
+            line = std::string_view(begin, length);
+            m_nBegin += static_cast<std::size_t>(lf - begin) + 1;
+            return true;
+        }
     }
     // Byte by byte: drop CRs, stop at LF or when the line is full.
     m_scratch.clear();
