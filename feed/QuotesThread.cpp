@@ -18,11 +18,16 @@ namespace {
 constexpr std::string_view kGranted = "#1 Login granted";
 constexpr std::string_view kQuoteMarker = "[QT]";
 
+// A received line is text: a NUL byte ends it, as it ends the C string that a
+// byte-wise reader reads the line into.
+std::string_view TextOf(std::string_view line) { return line.substr(0, line.find('\0')); }
+
 // Hands the payload after the first "[QT]" to the container. A payload the
 // container rejects is skipped with one event naming the reason; it never
 // ends the session.
 void HandleQuoteLine(std::string_view line, std::string& payload, CQuotesContainer& container,
                      QuotesFeedStats& stats) {
+    line = TextOf(line);
     const std::string_view::size_type at = line.find(kQuoteMarker);
     if (at != std::string_view::npos) {
         payload.assign(line.substr(at + kQuoteMarker.size()));
@@ -60,7 +65,7 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
         OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);
         return false;
     }
-    if (verdict.find(kGranted) == std::string_view::npos) {
+    if (TextOf(verdict).find(kGranted) == std::string_view::npos) {
         OutputError2Log(2, "StartQuotesThread(): login failed [login:password fields].");
         return false;
     }
