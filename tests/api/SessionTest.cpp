@@ -1,0 +1,385 @@
+// Sessions end to end against a scripted quotes server: counting, the
+// handshake and its verdict, failures and time-outs, the Lost state, and what
+// the quotes thread does with the lines it receives.
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "tests/api/SessionFixture.h"
+
+namespace vantrel {
+namespace test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// A snapshot of `symbol` whose text is exactly `length` bytes long (padded
+// through SenderCompID).
+std::string SnapshotOfLength(const std::string& symbol, size_t length) {
+    for (size_t pad = 1; pad < length; ++pad) {
+        const std::string text = FixMessage(
+            "W", {{49, std::string(pad, 'F')}, {56, "CLIENT"}, {34, "9"}, {52, "20261208-10:11:12.345"},
+                  {55, symbol}, {268, "1"}, {269, "0"}, {270, "1.25"}, {271, "1000000"}});
+        if (text.size() >= length) return text.size() == length ? text : "";
+    }
+    return "";
+}
+
+const std::string kEur = SnapshotMessage("EUR/USD", {{"0", "1.2345", "1000000"}, {"1", "1.2347", "2000000"}});
+
+using SessionTest = SessionFixture;
+
+TEST_F(SessionTest, LoginsAndLogoffsAreCounted) {
+    EXPECT_EQ(::Logoff(), 0);
+    EXPECT_EQ(::GetExceptionHandler(), nullptr);
+    ASSERT_EQ(ServeLogin(), 1);
+    EXPECT_EQ(::GetExceptionHandler(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return HasLogLine("event: CQuotesContainer::AddRef(): m_nRefsCnt = 1"); }));
+
+    // A second Login only counts: no connection, no log line.
+    const std::string logBefore = LogText();
+    EXPECT_EQ(::Login("127.0.0.1", server.port(), kLogin, kPassword), 0);
+    EXPECT_EQ(g_nSessionsCnt.load(), 2);
+    EXPECT_FALSE(server.HasPendingClient());
+    EXPECT_EQ(::Logoff(), 1);
+    EXPECT_EQ(LogText(), logBefore);
+
+    // The session still runs on the remaining count.
+    ASSERT_TRUE(SendQuotes({kEur}));
+    EXPECT_EQ(Stored("EUR/USD"), kEur);
+
+    EXPECT_EQ(::Logoff(), 1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_TRUE(server.WaitForClientClose());
+    EXPECT_EQ(::Logoff(), 0);
+
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 10u) << LogText();
+    std::sort(lines.begin() + 3, lines.begin() + 5);  // Login and the thread race here
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "event: Login() is started.",
+                         "event: StartQuotesThread(): Thread is started.",
+                         "event: StartQuotesThread(): login granted.",
+                         "event: CQuotesContainer::AddRef(): m_nRefsCnt = 1",
+                         "event: Login() is finished.",
+                         "event: Logoff() is started.",
+                         "event: StartQuotesThread(): Logging off.",
+                         "event: CQuotesContainer::Release(): m_nRefsCnt = 0",
+                         "event: StartQuotesThread(): Thread is finished.",
+                         "event: Logoff() is finished.",
+                     }));
+}
+
+struct Verdict {
+    const char* name;
+    std::string bytes;
+    int result;
+};
+
+void PrintTo(const Verdict& verdict, std::ostream* out) { *out << verdict.name; }
+
+class VerdictTest : public SessionFixture, public ::testing::WithParamInterface<Verdict> {};
+
+TEST_P(VerdictTest, OnlyAFirstLineHoldingTheExactTextGrants) {
+    EXPECT_EQ(ServeLogin(GetParam().bytes), GetParam().result);
+    if (GetParam().result == 1) {
+        EXPECT_EQ(g_nSessionsCnt.load(), 1);
+        EXPECT_EQ(::Logoff(), 1);
+        return;
+    }
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_TRUE(HasLogLine("Error (2): StartQuotesThread(): login failed [login:password fields]."));
+    EXPECT_TRUE(server.WaitForClientClose());
+    EXPECT_EQ(::Logoff(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verdicts, VerdictTest,
+    ::testing::Values(Verdict{"Exact", "#1 Login granted\n", 1},
+                      Verdict{"TextAround", "OK: #1 Login granted, welcome\r\n", 1},
+                      Verdict{"CarriageReturnInside", "#1 Login\r granted\r\n", 1},
+                      Verdict{"OtherCase", "#1 login granted\r\n", -1},
+                      Verdict{"Empty", "\r\n", -1},
+                      Verdict{"Partial", "#1 Login grant\r\n", -1},
+                      Verdict{"GreetingFirst", "Welcome\r\n#1 Login granted\r\n", -1},
+                      Verdict{"AfterNul", std::string("x\0#1 Login granted\r\n", 20), -1},
+                      Verdict{"TextBeyond1000", std::string(985, '.') + "#1 Login granted\r\n", -1}),
+    [](const ::testing::TestParamInfo<Verdict>& param) { return std::string(param.param.name); });
+
+TEST_F(SessionTest, RestOfALongVerdictLineIsTheFirstQuoteLine) {
+    const std::string verdict = std::string(984, '.') + "#1 Login granted";  // exactly 1000
+    const uint64_t before = LinesHandled();
+    ASSERT_EQ(ServeLogin(verdict + "[QT]" + kEur + "\r\n"), 1);
+    ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == before + 1; }));
+    EXPECT_EQ(Stored("EUR/USD"), kEur);
+}
+
+TEST_F(SessionTest, ConnectionThatCannotBeMadeFailsTheLogin) {
+    // A send on a socket that never connected fails with EPIPE: run with
+    // SIGPIPE at its default disposition, so a signal would end the test.
+    std::signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+
+    ClosedPort closed;
+    EXPECT_EQ(::Login("127.0.0.1", closed.port(), kLogin, kPassword), -1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'send' socket error = 111."));  // ECONNREFUSED
+
+    EXPECT_EQ(::Login("no-such-host.invalid", server.port(), kLogin, kPassword), -1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'send' socket error = 22."));  // EINVAL
+    EXPECT_FALSE(server.HasPendingClient());
+    EXPECT_EQ(::Logoff(), 0);
+
+    // The unsent credentials are logged with the password masked.
+    const std::string unsent = std::string("Error (2)>: SendString() Error: Can`t send string: ") + kLogin +
+                               "\r\n********\r\n";
+    size_t count = 0;
+    for (std::string::size_type at = 0; (at = LogText().find(unsent, at)) != std::string::npos; ++at) ++count;
+    EXPECT_EQ(count, 2u) << LogText();
+}
+
+TEST_F(SessionTest, ConnectIsBounded) {
+    UnansweredPort silent;
+    ASSERT_TRUE(silent.ready());
+    vantrel::testing::SetHandshakeTimeouts(300, 5000);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(::Login("127.0.0.1", silent.port(), kLogin, kPassword), -1);
+    EXPECT_GE(ElapsedMs(start), 250);
+    EXPECT_LT(ElapsedMs(start), 4000);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'send' socket error = 110.")) << LogText();
+}
+
+TEST_F(SessionTest, VerdictWaitIsBoundedAndAFailedReadRefuses) {
+    vantrel::testing::SetHandshakeTimeouts(5000, 300);
+    struct Case {
+        const char* name;
+        void (QuoteServer::*end)();  // null: stay silent
+        std::vector<std::string> logged;
+    };
+    const std::vector<Case> cases = {
+        {"silent", nullptr,
+         {"Error (3): ReadString() Error: Can`t receive string. nWSALastError = 110",
+          "Warning: StartQuotesThread(): 'recv' socket error = 110."}},
+        {"orderly close", &QuoteServer::Close,
+         {"Error (3): ReadString() Error: Can`t receive string. nWSALastError = 0",
+          "Warning: StartQuotesThread(): 'recv' socket error = 0."}},
+        {"reset", &QuoteServer::Reset,
+         {"Warning: ReadString() Info: All connections was closed.",
+          "Warning: StartQuotesThread(): 'recv' socket error = 104."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        vantrel::testing::ResetFileLog();
+        std::filesystem::remove_all(logDir.path());
+        const Clock::time_point start = Clock::now();
+        std::future<int> login = StartLogin(server.port());
+        std::string line;
+        ASSERT_TRUE(server.Accept());
+        ASSERT_TRUE(server.ReadLine(line) && server.ReadLine(line));
+        if (c.end != nullptr) (server.*c.end)();
+        EXPECT_EQ(login.get(), -1);
+        if (c.end == nullptr) {
+            EXPECT_GE(ElapsedMs(start), 250);
+            EXPECT_TRUE(server.WaitForClientClose());
+        }
+        EXPECT_LT(ElapsedMs(start), 4000);
+        EXPECT_EQ(g_nSessionsCnt.load(), 0);
+        const std::vector<std::string> lines = LogLines();
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end() - 1), c.logged);
+        EXPECT_EQ(lines.back(), "event: Login() is finished.");
+        EXPECT_EQ(::Logoff(), 0);
+    }
+}
+
+class LostSessionTest : public SessionFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LostSessionTest, SessionStaysCountedWithoutQuotesUntilLoggedOff) {
+    const bool bReset = GetParam();
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(SendQuotes({kEur}));
+    const uint64_t nEnded = GetQuotesFeedStats().nSessions.load();
+    if (bReset) {
+        server.Reset();
+    } else {
+        server.Close();
+    }
+    ASSERT_TRUE(WaitThreadEnded());
+    EXPECT_EQ(GetQuotesFeedStats().nSessions.load(), nEnded + 1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 1);
+    if (bReset) {
+        EXPECT_TRUE(HasLogLine("Warning: ReadString() Info: All connections was closed."));
+        EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'recv' socket error = 104."));
+    } else {
+        EXPECT_TRUE(HasLogLine("Error (3): ReadString() Error: Can`t receive string. nWSALastError = 0"));
+        EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'recv' socket error = 0."));
+    }
+    EXPECT_TRUE(HasLogLine("event: CQuotesContainer::Release(): m_nRefsCnt = 0"));
+    EXPECT_TRUE(HasLogLine("event: StartQuotesThread(): Thread is finished."));
+
+    // Queries pass the session check but find nothing; nothing is written.
+    char symbol[16] = "EUR/USD";
+    int bids = 2, offers = 2;
+    double values[4][2] = {{7, 7}, {7, 7}, {7, 7}, {7, 7}};
+    EXPECT_EQ(::GetLastQuotes(symbol, &bids, values[0], values[1], &offers, values[2], values[3]), 0);
+    symbol[0] = '\0';
+    EXPECT_EQ(::GetLastNQuotes(symbol, 2, values[0], values[1], values[2], values[3]), 0);
+    EXPECT_EQ(bids + offers, 4);
+    EXPECT_EQ(values[0][0] + values[3][1], 14);
+    EXPECT_EQ(symbol[1], 'U');
+
+    // Login only counts: no new connection until the count is back to 0.
+    EXPECT_EQ(::Login("127.0.0.1", server.port(), kLogin, kPassword), 0);
+    EXPECT_FALSE(server.HasPendingClient());
+    EXPECT_EQ(g_nSessionsCnt.load(), 2);
+    EXPECT_EQ(::Logoff(), 1);
+    EXPECT_EQ(::Logoff(), 1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_EQ(::Logoff(), 0);
+
+    // The next Login connects again and starts with an empty store.
+    ASSERT_EQ(ServeLogin(), 1);
+    EXPECT_EQ(Stored("EUR/USD"), "<none>");
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerEnds, LostSessionTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "Reset" : "OrderlyClose");
+                         });
+
+TEST_F(SessionTest, PayloadIsEverythingAfterTheFirstMarker) {
+    ASSERT_EQ(ServeLogin(), 1);
+    const uint64_t nSkipped = GetQuotesFeedStats().nSkipped.load();
+    const std::string gbp = FixMessage("W", {{49, "[QT]FEED"}, {56, "C"}, {34, "2"}, {52, "20261208-10:11:12"},
+                                             {55, "GBP/USD"}, {268, "1"}, {269, "0"}, {270, "1.5"}, {271, "1"}});
+    const std::string chf = SnapshotMessage("USD/CHF", {{"1", "0.91", "1"}});
+    const std::string jpy = SnapshotMessage("USD/JPY", {{"0", "150.25", "3000000"}});
+    ASSERT_TRUE(SendQuoteLines({"noise before it [QT]" + kEur,
+                                "[QT]" + gbp,
+                                "no marker " + chf,
+                                "[qt]" + chf,
+                                std::string("x\0[QT]", 6) + chf,
+                                "[QT]" + jpy.substr(0, 40) + "\r" + jpy.substr(40)},
+                               6));
+    EXPECT_EQ(Stored("EUR/USD"), kEur);
+    EXPECT_EQ(Stored("GBP/USD"), gbp);
+    EXPECT_EQ(Stored("USD/CHF"), "<none>");
+    EXPECT_EQ(Stored("USD/JPY"), jpy);
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped);
+}
+
+TEST_F(SessionTest, LineLongerThan1000ArrivesInPieces) {
+    const std::string first = SnapshotOfLength("AAA/AAA", 1200);
+    const std::string second = SnapshotOfLength("BBB/BBB", 996);
+    const std::string third = SnapshotOfLength("CCC/CCC", 496);
+    ASSERT_FALSE(first.empty() || second.empty() || third.empty());
+    const std::string line = ("[QT]" + first).substr(0, 1000) + "[QT]" + second + "[QT]" + third;
+    ASSERT_EQ(line.size(), 2500u);
+
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(SendQuoteLines({line}, 3));
+    EXPECT_EQ(Stored("AAA/AAA"), "<none>");  // its payload was cut after 996 characters
+    EXPECT_EQ(Stored("BBB/BBB"), second);
+    EXPECT_EQ(Stored("CCC/CCC"), third);
+}
+
+TEST_F(SessionTest, RejectedPayloadsAreSkippedWithOneEventEach) {
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(SendQuotes({kEur}));
+    const std::string newer = SnapshotMessage("EUR/USD", {{"0", "2", "1"}});
+    const int sum = FixCheckSum(newer.substr(0, newer.rfind("10=")));
+    const std::string gbp = SnapshotMessage("GBP/USD", {{"0", "1.27", "1"}});
+    ASSERT_TRUE(SendQuotes({"garbage", WithCheckSumText(newer, std::to_string((sum + 1) % 256)), "",
+                            FixMessage("W", {{268, "0"}}), gbp}));
+    EXPECT_EQ(g_bQuotesThreadState.get(), 0);  // still receiving
+    EXPECT_EQ(Stored("EUR/USD"), kEur);        // the bad CheckSum kept the previous quote
+    EXPECT_EQ(Stored("GBP/USD"), gbp);
+
+    std::vector<std::string> skipped;
+    for (const std::string& line : LogLines()) {
+        EXPECT_EQ(line.rfind("Warning", 0), std::string::npos) << line;
+        EXPECT_EQ(line.rfind("Error", 0), std::string::npos) << line;
+        if (line.rfind("event: StartQuotesThread(): quote skipped: ", 0) == 0) skipped.push_back(line);
+    }
+    ASSERT_EQ(skipped.size(), 4u);
+    EXPECT_NE(skipped[1].find("CheckSum"), std::string::npos) << skipped[1];
+    EXPECT_NE(skipped[3].find("Field not found"), std::string::npos) << skipped[3];
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+TEST_F(SessionTest, LogoffIsNotKeptWaitingByAnUnfinishedLine) {
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(server.Send("[QT]" + kEur.substr(0, 30)));
+    ASSERT_TRUE(server.WaitUntilDelivered());
+    // The quotes thread has taken the bytes in and waits for the rest.
+    ASSERT_TRUE(WaitUntil([] {
+        int unread = -1;
+        return ::ioctl(g_Socket, FIONREAD, &unread) == 0 && unread == 0;
+    }));
+    std::future<int> logoff = std::async(std::launch::async, [] { return ::Logoff(); });
+    const bool bReturned = logoff.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!bReturned) server.Send("\n");  // let the test end
+    EXPECT_TRUE(bReturned);
+    EXPECT_EQ(logoff.get(), 1);
+    EXPECT_TRUE(HasLogLine("event: StartQuotesThread(): Logging off."));
+}
+
+TEST_F(SessionTest, NullHostLoginOrPasswordChangesNothing) {
+    for (int round = 0; round < 2; ++round) {
+        const int32_t nCount = g_nSessionsCnt.load();
+        const std::string logBefore = LogText();
+        EXPECT_EQ(::Login(nullptr, server.port(), kLogin, kPassword), -1);
+        EXPECT_EQ(::Login("127.0.0.1", server.port(), nullptr, kPassword), -1);
+        EXPECT_EQ(::Login("127.0.0.1", server.port(), kLogin, nullptr), -1);
+        EXPECT_EQ(g_nSessionsCnt.load(), nCount);
+        EXPECT_EQ(LogText(), logBefore);
+        EXPECT_FALSE(server.HasPendingClient());
+        if (round == 0) {
+            ASSERT_EQ(ServeLogin(), 1);
+            ASSERT_TRUE(WaitUntil([&] { return HasLogLine("event: CQuotesContainer::AddRef(): m_nRefsCnt = 1"); }));
+        }
+    }
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+TEST_F(SessionTest, SocketThatCannotBeCreatedRefusesTheLogin) {
+    // One session first, so that everything created on first use (the log,
+    // the wake-up descriptor, the container) already exists.
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_EQ(::Logoff(), 1);
+
+    // Lower the descriptor limit to the lowest free descriptor: the next
+    // socket() fails with EMFILE.
+    const int lowest = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const int result = ::Login("127.0.0.1", server.port(), kLogin, kPassword);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_FALSE(server.HasPendingClient());
+    EXPECT_TRUE(HasLogLine("Error (2): StartQuotesThread(): login failed [login:password fields]."));
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vantrel

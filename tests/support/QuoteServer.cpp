@@ -1,0 +1,169 @@
+#include "tests/support/QuoteServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vantrel::test {
+namespace {
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+// A TCP socket bound to 127.0.0.1 on an ephemeral port; throws on failure.
+int BoundSocket(int* pnPort) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind failed");
+    }
+    *pnPort = ntohs(address.sin_port);
+    return fd;
+}
+
+bool WaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, timeoutMs);
+    } while (n < 0 && errno == EINTR);
+    return n > 0;
+}
+
+}  // namespace
+
+QuoteServer::QuoteServer(int backlog) {
+    m_listener = BoundSocket(&m_nPort);
+    if (::listen(m_listener, backlog) != 0) {
+        ::close(m_listener);
+        throw std::runtime_error("listen failed");
+    }
+}
+
+QuoteServer::~QuoteServer() {
+    Close();
+    ::close(m_listener);
+}
+
+bool QuoteServer::Accept(int timeoutMs) {
+    Close();
+    if (!WaitReadable(m_listener, timeoutMs)) return false;
+    m_client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+    m_received.clear();
+    m_nConsumed = 0;
+    return m_client >= 0;
+}
+
+bool QuoteServer::HasPendingClient() const { return WaitReadable(m_listener, 0); }
+
+bool QuoteServer::ReceiveSome(int timeoutMs) {
+    if (m_client < 0 || !WaitReadable(m_client, timeoutMs)) return false;
+    char buffer[4096];
+    ssize_t n;
+    do {
+        n = ::recv(m_client, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return false;
+    m_received.append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+bool QuoteServer::ReadLine(std::string& line, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const std::string::size_type lf = m_received.find('\n', m_nConsumed);
+        if (lf != std::string::npos) {
+            line = m_received.substr(m_nConsumed, lf - m_nConsumed);
+            m_nConsumed = lf + 1;
+            return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left < 0 || !ReceiveSome(static_cast<int>(left))) return false;
+    }
+}
+
+bool QuoteServer::Send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (m_client < 0) return false;
+        const ssize_t n = ::send(m_client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool QuoteServer::WaitUntilDelivered(int timeoutMs) const {
+    return WaitUntil(
+        [&] {
+            int unacknowledged = 0;
+            return m_client >= 0 && ::ioctl(m_client, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+        },
+        timeoutMs);
+}
+
+void QuoteServer::Close() {
+    if (m_client < 0) return;
+    ::close(m_client);
+    m_client = -1;
+}
+
+void QuoteServer::Reset() {
+    if (m_client < 0) return;
+    const linger abortive{1, 0};
+    ::setsockopt(m_client, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    Close();
+}
+
+bool QuoteServer::WaitForClientClose(int timeoutMs) {
+    if (m_client < 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left < 0 || !WaitReadable(m_client, static_cast<int>(left))) return false;
+        if (!ReceiveSome(0)) return true;
+    }
+}
+
+UnansweredPort::UnansweredPort() {
+    m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_filler < 0) return;
+    const sockaddr_in address = Loopback(m_server.port());
+    if (::connect(m_filler, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS) {
+        return;
+    }
+    // The filler's connect completes once the kernel has queued it.
+    pollfd p{m_filler, POLLOUT, 0};
+    if (::poll(&p, 1, kWaitMs) != 1) return;
+    int error = 0;
+    socklen_t length = sizeof error;
+    m_bReady = ::getsockopt(m_filler, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+UnansweredPort::~UnansweredPort() {
+    if (m_filler >= 0) ::close(m_filler);
+}
+
+ClosedPort::ClosedPort() { m_socket = BoundSocket(&m_nPort); }
+
+ClosedPort::~ClosedPort() { ::close(m_socket); }
+
+}  // namespace vantrel::test
