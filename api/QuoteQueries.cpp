@@ -19,6 +19,37 @@ namespace {
 
 constexpr double kSizeScale = 0.000001;  // sizes reach the host in millions
 
+// Doubles kept on the stack for the usual handful of entries, spilling to the
+// heap only for deep books. (No thread_local buffers: objects with per-thread
+// destructors would keep the library loaded after dlclose.)
+class Doubles {
+public:
+    void clear() {
+        m_nSize = 0;
+        m_spill.clear();
+    }
+    void push_back(double value) {
+        if (m_nSize < kInline) {
+            m_inline[m_nSize] = value;
+        } else {
+            m_spill.push_back(value);
+        }
+        ++m_nSize;
+    }
+    // Copies every element to `to`.
+    void copyTo(double* to) const {
+        const size_t nInline = m_nSize < kInline ? m_nSize : kInline;
+        if (nInline != 0) std::memcpy(to, m_inline, nInline * sizeof(double));
+        if (!m_spill.empty()) std::memcpy(to + kInline, m_spill.data(), m_spill.size() * sizeof(double));
+    }
+
+private:
+    static constexpr size_t kInline = 16;
+    double m_inline[kInline];
+    size_t m_nSize = 0;
+    std::vector<double> m_spill;
+};
+
 // Walks the entries as the queries define it: each side counts its entries;
 // an entry beyond that side's capacity is not kept and marks the side full;
 // the walk stops once both sides are full. Entries of other types are passed
@@ -30,7 +61,7 @@ struct SideWalk final : fix::MDEntryVisitor {
     int nOfferIndex = -1;
     bool bBidFull = false;
     bool bOfferFull = false;
-    std::vector<double> bidPrices, bidSizes, offerPrices, offerSizes;
+    Doubles bidPrices, bidSizes, offerPrices, offerSizes;
 
     void reset(int bidCapacity, int offerCapacity) {
         nBidCapacity = bidCapacity;
@@ -63,17 +94,13 @@ struct SideWalk final : fix::MDEntryVisitor {
     }
 };
 
-// Per-thread buffers, so that a steady stream of queries allocates nothing.
+// What one query works on: its private copy of the stored text and the
+// decoded entries.
 struct QueryScratch {
     std::string text;
     std::string symbol;
     SideWalk walk;
 };
-
-QueryScratch& Scratch() {
-    thread_local QueryScratch scratch;
-    return scratch;
-}
 
 // Looks the symbol up and decodes its message into the scratch walk. True
 // when found and decoded; `bAny` tells the caller to write back the symbol.
@@ -92,9 +119,7 @@ bool FindAndDecode(const char* symbol, int bidCapacity, int offerCapacity, Query
     return true;
 }
 
-void CopyOut(const std::vector<double>& from, double* to) {
-    if (!from.empty()) std::memcpy(to, from.data(), from.size() * sizeof(double));
-}
+void CopyOut(const Doubles& from, double* to) { from.copyTo(to); }
 
 void WriteSymbol(char* symbol, const QueryScratch& s) {
     if (symbol[0] == '\0') std::memcpy(symbol, s.symbol.c_str(), s.symbol.size() + 1);
@@ -110,7 +135,7 @@ int GetLastQuotes(char* symbol, int* pnBidCount, double* pBidPrices, double* pBi
         pOfferPrices == nullptr || pOfferSizes == nullptr) {
         return -1;
     }
-    QueryScratch& s = Scratch();
+    QueryScratch s;
     if (!FindAndDecode(symbol, *pnBidCount, *pnOfferCount, s)) return 0;
     CopyOut(s.walk.bidPrices, pBidPrices);
     CopyOut(s.walk.bidSizes, pBidSizes);
@@ -129,7 +154,7 @@ int GetLastNQuotes(char* symbol, int n, double* pBidPrices, double* pBidSizes,
         pOfferPrices == nullptr || pOfferSizes == nullptr) {
         return -1;
     }
-    QueryScratch& s = Scratch();
+    QueryScratch s;
     if (!FindAndDecode(symbol, n, n, s)) return 0;
     for (double* array : {pBidPrices, pBidSizes, pOfferPrices, pOfferSizes}) {
         std::memset(array, 0, static_cast<size_t>(n) * sizeof(double));
