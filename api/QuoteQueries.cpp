@@ -119,9 +119,14 @@ bool FindAndDecode(const char* symbol, int bidCapacity, int offerCapacity, Query
     return true;
 }
 
-void CopyOut(const Doubles& from, double* to) { from.copyTo(to); }
-
-void WriteSymbol(char* symbol, const QueryScratch& s) {
+// Writes the decoded entries, and for an any-symbol request the symbol, into
+// the caller's memory.
+void WriteResult(const QueryScratch& s, char* symbol, double* pBidPrices, double* pBidSizes,
+                 double* pOfferPrices, double* pOfferSizes) {
+    s.walk.bidPrices.copyTo(pBidPrices);
+    s.walk.bidSizes.copyTo(pBidSizes);
+    s.walk.offerPrices.copyTo(pOfferPrices);
+    s.walk.offerSizes.copyTo(pOfferSizes);
     if (symbol[0] == '\0') std::memcpy(symbol, s.symbol.c_str(), s.symbol.size() + 1);
 }
 
@@ -137,13 +142,9 @@ int GetLastQuotes(char* symbol, int* pnBidCount, double* pBidPrices, double* pBi
     }
     QueryScratch s;
     if (!FindAndDecode(symbol, *pnBidCount, *pnOfferCount, s)) return 0;
-    CopyOut(s.walk.bidPrices, pBidPrices);
-    CopyOut(s.walk.bidSizes, pBidSizes);
-    CopyOut(s.walk.offerPrices, pOfferPrices);
-    CopyOut(s.walk.offerSizes, pOfferSizes);
+    WriteResult(s, symbol, pBidPrices, pBidSizes, pOfferPrices, pOfferSizes);
     *pnBidCount = s.walk.nBidIndex + 1;
     *pnOfferCount = s.walk.nOfferIndex + 1;
-    WriteSymbol(symbol, s);
     return 1;
 }
 
@@ -159,11 +160,7 @@ int GetLastNQuotes(char* symbol, int n, double* pBidPrices, double* pBidSizes,
     for (double* array : {pBidPrices, pBidSizes, pOfferPrices, pOfferSizes}) {
         std::memset(array, 0, static_cast<size_t>(n) * sizeof(double));
     }
-    CopyOut(s.walk.bidPrices, pBidPrices);
-    CopyOut(s.walk.bidSizes, pBidSizes);
-    CopyOut(s.walk.offerPrices, pOfferPrices);
-    CopyOut(s.walk.offerSizes, pOfferSizes);
-    WriteSymbol(symbol, s);
+    WriteResult(s, symbol, pBidPrices, pBidSizes, pOfferPrices, pOfferSizes);
     return 1;
 }
 
