@@ -99,7 +99,7 @@ TEST(FeedsimOptions, RejectsBadValuesNamingTheOption) {
 }
 
 TEST(FeedsimMarket, BooksAreOnTheGridUncrossedAndOrderedBestFirst) {
-    const std::vector<feedsim::SymbolSpec> symbols = {
+    const std::vector<feedsim::SymbolSetup> symbols = {
         {"EUR/USD", 1.085}, {"USD/JPY", 151.5}, {"TINY", 0.0002}, {"HUGE", 5e8}};
     feedsim::Market market(symbols, 4, 0.001, 0.0001, 42);
     for (int turn = 0; turn < 2000; ++turn) {
@@ -128,7 +128,7 @@ TEST(FeedsimMarket, BooksAreOnTheGridUncrossedAndOrderedBestFirst) {
 }
 
 TEST(FeedsimMarket, SameSeedSameWalk) {
-    const std::vector<feedsim::SymbolSpec> symbols = {{"EUR/USD", 1.085}};
+    const std::vector<feedsim::SymbolSetup> symbols = {{"EUR/USD", 1.085}};
     feedsim::Market a(symbols, 2, 0.001, 0.0001, 7);
     feedsim::Market b(symbols, 2, 0.001, 0.0001, 7);
     for (int i = 0; i < 50; ++i) {

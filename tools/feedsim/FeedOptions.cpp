@@ -68,19 +68,19 @@ bool ValidCredential(const std::string& text) {
 }
 
 // "SYMBOL" or "SYMBOL=MID".
-bool ParseSymbolSpec(const std::string& text, SymbolSpec& spec, std::string& error) {
+bool ParseSymbolSetup(const std::string& text, SymbolSetup& setup, std::string& error) {
     const std::string::size_type eq = text.find('=');
-    spec.symbol = text.substr(0, eq);
-    if (!ValidSymbol(spec.symbol)) {
-        error = "invalid symbol '" + spec.symbol +
+    setup.symbol = text.substr(0, eq);
+    if (!ValidSymbol(setup.symbol)) {
+        error = "invalid symbol '" + setup.symbol +
                 "' (1 to 32 printable characters, no blanks, ',' or '=')";
         return false;
     }
-    spec.mid = DefaultMid(spec.symbol);
+    setup.mid = DefaultMid(setup.symbol);
     if (eq != std::string::npos) {
         const std::string midText = text.substr(eq + 1);
-        if (!ParseDouble(midText, spec.mid) || spec.mid <= 0.0 || spec.mid >= 1e9) {
-            error = "invalid mid price '" + midText + "' for " + spec.symbol +
+        if (!ParseDouble(midText, setup.mid) || setup.mid <= 0.0 || setup.mid >= 1e9) {
+            error = "invalid mid price '" + midText + "' for " + setup.symbol +
                     " (a number above 0 and below 1e9)";
             return false;
         }
@@ -88,21 +88,21 @@ bool ParseSymbolSpec(const std::string& text, SymbolSpec& spec, std::string& err
     return true;
 }
 
-bool ParseSymbolList(const std::string& list, std::vector<SymbolSpec>& symbols,
+bool ParseSymbolList(const std::string& list, std::vector<SymbolSetup>& symbols,
                      std::string& error) {
     symbols.clear();
     std::string::size_type start = 0;
     for (;;) {
         const std::string::size_type comma = list.find(',', start);
-        SymbolSpec spec;
-        if (!ParseSymbolSpec(list.substr(start, comma - start), spec, error)) return false;
-        for (const SymbolSpec& seen : symbols) {
-            if (seen.symbol == spec.symbol) {
-                error = "symbol " + spec.symbol + " given twice";
+        SymbolSetup setup;
+        if (!ParseSymbolSetup(list.substr(start, comma - start), setup, error)) return false;
+        for (const SymbolSetup& seen : symbols) {
+            if (seen.symbol == setup.symbol) {
+                error = "symbol " + setup.symbol + " given twice";
                 return false;
             }
         }
-        symbols.push_back(spec);
+        symbols.push_back(setup);
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
@@ -158,8 +158,8 @@ double DefaultMid(const std::string& symbol) {
     return found == KnownMids().end() ? 1.0 : found->second;
 }
 
-std::vector<SymbolSpec> DefaultSymbols() {
-    std::vector<SymbolSpec> symbols;
+std::vector<SymbolSetup> DefaultSymbols() {
+    std::vector<SymbolSetup> symbols;
     for (const char* symbol : {"EUR/USD", "GBP/USD", "USD/JPY", "USD/CHF", "AUD/USD"}) {
         symbols.push_back({symbol, DefaultMid(symbol)});
     }
@@ -277,21 +277,21 @@ ParseOutcome ParseFeedOptions(int argc, const char* const* argv, FeedOptions& op
     }
     if (!bSymbolsGiven) options.symbols = DefaultSymbols();
     for (const std::string& text : mids) {
-        SymbolSpec spec;
+        SymbolSetup setup;
         if (text.find('=') == std::string::npos) {
             error = "--mid needs SYMBOL=PRICE, got '" + text + "'";
             return ParseOutcome::Error;
         }
-        if (!ParseSymbolSpec(text, spec, error)) return ParseOutcome::Error;
+        if (!ParseSymbolSetup(text, setup, error)) return ParseOutcome::Error;
         bool bFound = false;
-        for (SymbolSpec& known : options.symbols) {
-            if (known.symbol == spec.symbol) {
-                known.mid = spec.mid;
+        for (SymbolSetup& known : options.symbols) {
+            if (known.symbol == setup.symbol) {
+                known.mid = setup.mid;
                 bFound = true;
             }
         }
         if (!bFound) {
-            error = "--mid names " + spec.symbol + ", which is not among the symbols";
+            error = "--mid names " + setup.symbol + ", which is not among the symbols";
             return ParseOutcome::Error;
         }
     }

@@ -8,7 +8,7 @@
 
 namespace feedsim {
 
-struct SymbolSpec {
+struct SymbolSetup {
     std::string symbol;
     double mid = 0.0;  // starting mid price of the random walk
 };
@@ -17,7 +17,7 @@ struct FeedOptions {
     std::string listenAddress = "127.0.0.1";
     int port = 7010;                 // 0: an ephemeral port chosen by the system
     std::string portFile;            // written with the chosen port once listening
-    std::vector<SymbolSpec> symbols; // filled with the defaults when not given
+    std::vector<SymbolSetup> symbols; // filled with the defaults when not given
     double rate = 10.0;              // quote lines per second and client; 0: no pause
     int depth = 3;                   // bid and offer entries per message
     double step = 0.00005;           // largest relative move of a mid per quote
@@ -34,7 +34,7 @@ struct FeedOptions {
 };
 
 // Symbols and starting mids used when --symbols is not given.
-std::vector<SymbolSpec> DefaultSymbols();
+std::vector<SymbolSetup> DefaultSymbols();
 
 // The starting mid for a symbol without an explicit one: a known currency
 // pair's usual level, otherwise 1.0.

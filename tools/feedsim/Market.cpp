@@ -15,11 +15,11 @@ int PriceDecimals(double mid) {
     return std::clamp(decimals, 0, 8);
 }
 
-Market::Market(const std::vector<SymbolSpec>& symbols, int depth, double step, double spread,
+Market::Market(const std::vector<SymbolSetup>& symbols, int depth, double step, double spread,
                uint64_t seed)
     : m_random(seed), m_nDepth(depth), m_step(step), m_spread(spread) {
-    for (const SymbolSpec& spec : symbols) {
-        m_symbols.push_back({spec.symbol, spec.mid, spec.mid, PriceDecimals(spec.mid)});
+    for (const SymbolSetup& setup : symbols) {
+        m_symbols.push_back({setup.symbol, setup.mid, setup.mid, PriceDecimals(setup.mid)});
     }
 }
 

@@ -20,7 +20,7 @@ int PriceDecimals(double mid);
 
 class Market {
 public:
-    Market(const std::vector<SymbolSpec>& symbols, int depth, double step, double spread,
+    Market(const std::vector<SymbolSetup>& symbols, int depth, double step, double spread,
            uint64_t seed);
 
     std::size_t SymbolCount() const { return m_symbols.size(); }
