@@ -1,0 +1,46 @@
+#include "platform/SharedObject.h"
+
+#include <dlfcn.h>
+
+#include <utility>
+
+namespace vantrel::platform {
+
+SharedObject::SharedObject(const std::string& path) {
+    if (path.empty()) {
+        m_error = "no file name";
+        return;
+    }
+    m_pHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m_pHandle == nullptr) {
+        const char* reason = ::dlerror();
+        m_error = reason ? reason : "dlopen failed";
+    }
+}
+
+SharedObject::~SharedObject() { Close(); }
+
+SharedObject::SharedObject(SharedObject&& other) noexcept
+    : m_pHandle(std::exchange(other.m_pHandle, nullptr)), m_error(std::move(other.m_error)) {}
+
+SharedObject& SharedObject::operator=(SharedObject&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_pHandle = std::exchange(other.m_pHandle, nullptr);
+        m_error = std::move(other.m_error);
+    }
+    return *this;
+}
+
+void* SharedObject::Symbol(const char* name) const noexcept {
+    return m_pHandle != nullptr && name != nullptr ? ::dlsym(m_pHandle, name) : nullptr;
+}
+
+void SharedObject::Close() noexcept {
+    if (m_pHandle != nullptr) {
+        ::dlclose(m_pHandle);
+        m_pHandle = nullptr;
+    }
+}
+
+}  // namespace vantrel::platform
