@@ -39,7 +39,7 @@ cc -std=c99 -Wall -Werror "$EXAMPLE/quote_once.c" $flags -Wl,-rpath,"$libdir" \
 
 start_feedsim example --symbols EUR/USD,USD/JPY
 for program in "$WORK/example-build/quote_once" "$WORK/quote_once_pc"; do
-    "$program" 127.0.0.1 "$FEEDSIM_PORT" USD/JPY >"$WORK/run.txt" 2>&1 || fail "$program: $(cat "$WORK/run.txt")"
+    run_host "$program" 127.0.0.1 "$FEEDSIM_PORT" USD/JPY >"$WORK/run.txt" 2>&1 || fail "$program: $(cat "$WORK/run.txt")"
     grep -Eq '^USD/JPY: 3 bids, 3 offers; best bid [0-9.]+ for [0-9.]+M; best offer [0-9.]+ for [0-9.]+M$' \
         "$WORK/run.txt" || fail "$program printed: $(cat "$WORK/run.txt")"
 done

@@ -1,6 +1,7 @@
 # Sourced by the end-to-end test scripts: a scratch directory removed at
 # exit, and simulators on free loopback ports stopped at exit.
 #   start_feedsim NAME [OPTIONS...]   starts one; sets FEEDSIM_PORT and FEEDSIM_PID
+#   run_host COMMAND...               runs a host program of the library
 # Needs FEEDSIM (the simulator's path) to be set.
 
 WORK=$(mktemp -d)
@@ -49,4 +50,17 @@ start_feedsim() {
     FEEDSIM_PIDS+=("$FEEDSIM_PID")
     wait_for_file "$WORK/$name.port" "$FEEDSIM_PID"
     FEEDSIM_PORT=$(cat "$WORK/$name.port")
+}
+
+# Runs a host program that was not built with the library's sanitizer (an
+# interpreter, an example built against the installed package). In a
+# sanitizer build, VANTREL_TEST_HOST_PRELOAD names the sanitizer runtime,
+# which must be loaded before everything else for the instrumented library to
+# load at all.
+run_host() {
+    if [ -n "${VANTREL_TEST_HOST_PRELOAD:-}" ]; then
+        LD_PRELOAD=$VANTREL_TEST_HOST_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD} "$@"
+    else
+        "$@"
+    fi
 }
