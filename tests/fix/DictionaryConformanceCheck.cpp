@@ -682,10 +682,14 @@ W::NoMDEntries entry(char type, double px, double size)
 std::string writeW(bool withUnderlying)
 {
   W w;
-  w.getHeader().set(FIX::SenderCompID("FEED"));
-  w.getHeader().set(FIX::TargetCompID("CLIENT"));
-  w.getHeader().set(FIX::MsgSeqNum(7));
-  w.getHeader().set(FIX::SendingTime(FIX::UtcTimeStamp(1, 2, 3, 2024, 1, 5)));
+  // The header's fields are set through FIX::Header itself: the FIX44 message
+  // classes hand the header out as a FIX44::Header, a class the header object
+  // never is, and calling that class's setters on it is undefined behaviour.
+  FIX::Header& header = static_cast<FIX::Message&>(w).getHeader();
+  header.setField(FIX::SenderCompID("FEED"));
+  header.setField(FIX::TargetCompID("CLIENT"));
+  header.setField(FIX::MsgSeqNum(7));
+  header.setField(FIX::SendingTime(FIX::UtcTimeStamp(1, 2, 3, 2024, 1, 5)));
   w.set(FIX::MDReqID("R1"));
   w.set(FIX::Symbol("EUR/USD"));
   if (withUnderlying) {
