@@ -1,5 +1,7 @@
 #include "log/FileLog.h"
 
+#include <new>
+
 #include <quickfix/Exceptions.h>
 
 #include "platform/FileSystem.h"
@@ -17,7 +19,11 @@ const char* OpenFailureText(int index) {
 }  // namespace
 
 platform::RecursiveMutex& FileLog::processLock() {
-    static auto* pLock = new platform::RecursiveMutex;
+    // Built in the library's own static storage and never destroyed, so a
+    // line logged during unload still finds it. Not on the heap: a heap lock
+    // would be lost, never freed, each time a host unloads the library.
+    alignas(platform::RecursiveMutex) static unsigned char storage[sizeof(platform::RecursiveMutex)];
+    static auto* pLock = new (storage) platform::RecursiveMutex;
     return *pLock;
 }
 
@@ -96,10 +102,16 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
         open(m_path, m_prefix);
     }
     std::ofstream& s = stream(target);
+    // A file removed from under the log (its directory deleted by a clean-up,
+    // say) is made again, directory and all, rather than writing the rest of
+    // the day into a file that has no name any more.
+    if (s.is_open() && !platform::PathExists(fileName(target))) s.close();
     if (!s.is_open()) {
-        // A file that failed to open earlier (at a date change, say) is tried
-        // again rather than losing its lines for the rest of the day.
+        // A file that failed to open earlier (at a date change, or while the
+        // directory could not be written) is tried again rather than losing
+        // its lines for the rest of the day.
         s.clear();
+        platform::MakeDirectories(m_path);
         s.open(fileName(target), std::ios::out | std::ios::app | std::ios::binary);
         if (!s.is_open()) {
             const int index = target == Target::Messages ? 0 : target == Target::Event ? 1 : 2;

@@ -35,6 +35,11 @@ void MakeDirectories(const std::string& path) {
     }
 }
 
+bool PathExists(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
 std::string GetEnvironment(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();

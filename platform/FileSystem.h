@@ -17,6 +17,9 @@ std::string ExecutableDirectory();
 // directory is usable shows when a file is opened in it.
 void MakeDirectories(const std::string& path);
 
+// True when something (a file, a directory) exists at `path`.
+bool PathExists(const std::string& path);
+
 // The value of an environment variable, or the empty string when it is unset.
 std::string GetEnvironment(const char* name);
 
