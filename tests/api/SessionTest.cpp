@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "config/Config.h"
 #include "tests/api/SessionFixture.h"
 
 namespace vantrel {
@@ -357,9 +358,17 @@ TEST_F(SessionTest, NullHostLoginOrPasswordChangesNothing) {
 
 TEST_F(SessionTest, SocketThatCannotBeCreatedRefusesTheLogin) {
     // One session first, so that everything created on first use (the log,
-    // the wake-up descriptor, the container) already exists.
+    // the wake-up descriptor, the container) already exists. The settings are
+    // read then too: the error logged without a free descriptor must not try
+    // to open the settings file (and under UndefinedBehaviorSanitizer the
+    // type check of the exception that a failed open throws needs two
+    // descriptors of its own).
+    WriteFile(logDir / "settings.cfg", "[DEFAULT]\nFlushFlag=N\n");
+    ::setenv("VANTREL_CONFIG", (logDir / "settings.cfg").c_str(), 1);
+    vantrel::testing::ResetConfigStore();
     ASSERT_EQ(ServeLogin(), 1);
     ASSERT_EQ(::Logoff(), 1);
+    OutputError2Log(3, "settings read before the descriptors run out");
 
     // Lower the descriptor limit to the lowest free descriptor: the next
     // socket() fails with EMFILE.
@@ -373,6 +382,9 @@ TEST_F(SessionTest, SocketThatCannotBeCreatedRefusesTheLogin) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     const int result = ::Login("127.0.0.1", server.port(), kLogin, kPassword);
     ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    ::unsetenv("VANTREL_CONFIG");
+    vantrel::testing::ResetConfigStore();
 
     EXPECT_EQ(result, -1);
     EXPECT_EQ(g_nSessionsCnt.load(), 0);
