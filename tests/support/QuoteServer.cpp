@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <utility>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -109,6 +111,16 @@ bool QuoteServer::Send(std::string_view bytes) {
     return true;
 }
 
+bool QuoteServer::Drip(std::string_view bytes, int gapMs) {
+    const int one = 1;
+    if (m_client < 0 || ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) return false;
+    for (const char c : bytes) {
+        if (!Send(std::string_view(&c, 1))) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    }
+    return true;
+}
+
 bool QuoteServer::WaitUntilDelivered(int timeoutMs) const {
     return WaitUntil(
         [&] {
@@ -139,6 +151,29 @@ bool QuoteServer::WaitForClientClose(int timeoutMs) {
             deadline - std::chrono::steady_clock::now()).count();
         if (left < 0 || !WaitReadable(m_client, static_cast<int>(left))) return false;
         if (!ReceiveSome(0)) return true;
+    }
+}
+
+QuoteStreamer::QuoteStreamer(std::function<std::string(uint64_t)> batch)
+    : m_batch(std::move(batch)), m_thread([this] { Run(); }) {}
+
+QuoteStreamer::~QuoteStreamer() {
+    m_bStop.store(true);
+    m_thread.join();
+}
+
+void QuoteStreamer::Run() {
+    uint64_t n = 0;
+    while (!m_bStop.load()) {
+        std::string line;
+        if (!m_server.Accept(100)) continue;
+        if (!m_server.ReadLine(line) || !m_server.ReadLine(line) || !m_server.Send("#1 Login granted\r\n")) {
+            continue;
+        }
+        m_nSessions.fetch_add(1);
+        while (!m_bStop.load() && m_server.Send(m_batch(n++)) && !m_server.WaitForClientClose(1)) {
+        }
+        m_server.Close();
     }
 }
 

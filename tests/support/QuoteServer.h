@@ -3,7 +3,10 @@
 // Every wait is bounded; nothing sleeps.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,6 +45,10 @@ public:
     // Sends all of `bytes` (never raising SIGPIPE). False when the client is
     // gone.
     bool Send(std::string_view bytes);
+    // Sends `bytes` one at a time, each in its own segment, pausing `gapMs`
+    // after each: a server that drips its stream. False when the client is
+    // gone.
+    bool Drip(std::string_view bytes, int gapMs);
     // Waits until the client's side has acknowledged every byte sent, that
     // is, until they wait in its receive queue or have been read.
     bool WaitUntilDelivered(int timeoutMs = kWaitMs) const;
@@ -65,6 +72,32 @@ private:
     int m_nPort = 0;
     std::string m_received;
     std::string::size_type m_nConsumed = 0;  // bytes of m_received handed out by ReadLine
+};
+
+// A quotes server on a thread of its own, for tests that open many sessions
+// one after the other: it grants every login, then sends the batches that
+// `batch` makes (0, 1, 2, ... counted over all sessions) until the client
+// closes the connection, and waits for the next client. The batch function
+// runs on the server's thread.
+class QuoteStreamer {
+public:
+    explicit QuoteStreamer(std::function<std::string(uint64_t)> batch);
+    ~QuoteStreamer();
+    QuoteStreamer(const QuoteStreamer&) = delete;
+    QuoteStreamer& operator=(const QuoteStreamer&) = delete;
+
+    int port() const { return m_server.port(); }
+    // Logins granted so far.
+    uint64_t sessions() const { return m_nSessions.load(); }
+
+private:
+    void Run();
+
+    QuoteServer m_server;
+    std::function<std::string(uint64_t)> m_batch;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<uint64_t> m_nSessions{0};
+    std::thread m_thread;
 };
 
 // A loopback port that never answers a connection attempt: a listener with a

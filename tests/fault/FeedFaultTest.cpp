@@ -1,0 +1,196 @@
+// Faults of the quotes server, injected by a scripted server on loopback:
+// each case says what the server does wrong, and checks that the library
+// neither crashes nor hangs, ends or keeps the session as it promises, and
+// loses none of the quotes it promises to keep.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/api/SessionFixture.h"
+
+namespace vantrel {
+namespace test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// A short quote of `symbol` whose bid price is `n`.
+std::string Quote(const std::string& symbol, int n) {
+    return FixMessage("W", {{55, symbol}, {268, "1"}, {269, "0"}, {270, std::to_string(n)}, {271, "1"}});
+}
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+    size_t n = 0;
+    for (const std::string& line : lines) n += line.find(text) != std::string::npos;
+    return n;
+}
+
+using FeedFaultTest = SessionFixture;
+
+// The server misbehaves before its verdict is complete. The verdict wait is
+// bounded at 300 ms here; a verdict that comes in time, however slowly,
+// still counts.
+TEST_F(FeedFaultTest, ServerFaultsDuringTheHandshake) {
+    vantrel::testing::SetHandshakeTimeouts(5000, 300);
+    struct Case {
+        const char* name;
+        std::function<void(QuoteServer&)> serve;
+        int nExpected;
+        const char* logged;  // a line the log must hold
+    };
+    const std::vector<Case> cases = {
+        {"silence after accept", [](QuoteServer&) {}, -1,
+         "Warning: StartQuotesThread(): 'recv' socket error = 110."},
+        {"reset in the middle of the verdict",
+         [](QuoteServer& s) {
+             s.Send("#1 Login gr");
+             s.WaitUntilDelivered();
+             s.Reset();
+         },
+         -1, "Warning: ReadString() Info: All connections was closed."},
+        // 18 bytes at 10 ms: about 180 ms, inside the bound.
+        {"verdict dripped one byte every 10 ms", [](QuoteServer& s) { s.Drip(kGranted, 10); }, 1,
+         "event: StartQuotesThread(): login granted."},
+        // The verdict is judged on its first 1000 characters.
+        {"1 MB without a line feed as the verdict",
+         [](QuoteServer& s) { s.Send(std::string(1 << 20, 'v') + kGranted); }, -1,
+         "Error (2): StartQuotesThread(): login failed [login:password fields]."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Clock::time_point start = Clock::now();
+        std::future<int> login = StartLogin(server.port());
+        std::string line;
+        ASSERT_TRUE(server.Accept());
+        ASSERT_TRUE(server.ReadLine(line) && server.ReadLine(line));
+        c.serve(server);
+        EXPECT_EQ(login.get(), c.nExpected);
+        EXPECT_LT(ElapsedMs(start), 4000);
+        EXPECT_EQ(g_nSessionsCnt.load(), c.nExpected == 1 ? 1 : 0);
+        EXPECT_TRUE(HasLogLine(c.logged)) << LogText();
+        EXPECT_EQ(::Logoff(), c.nExpected == 1 ? 1 : 0);
+        server.Close();
+    }
+}
+
+// The connection is reset while a line is half sent: the session is lost
+// (the thread ends, the stored quotes go with it, the session stays counted)
+// and the half line is never taken for a quote; Logoff and the next Login work.
+TEST_F(FeedFaultTest, ResetInTheMiddleOfALine) {
+    ASSERT_EQ(ServeLogin(), 1);
+    const std::string eur = Quote("EUR/USD", 1);
+    ASSERT_TRUE(SendQuotes({eur}));
+    const uint64_t nSkipped = GetQuotesFeedStats().nSkipped.load();
+    const uint64_t nLines = LinesHandled();
+    ASSERT_TRUE(server.Send("[QT]" + Quote("GBP/USD", 2).substr(0, 25)));
+    ASSERT_TRUE(server.WaitUntilDelivered());
+    server.Reset();
+
+    ASSERT_TRUE(WaitThreadEnded());
+    EXPECT_EQ(LinesHandled(), nLines);
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped);
+    EXPECT_EQ(g_nSessionsCnt.load(), 1);
+    EXPECT_TRUE(HasLogLine("Warning: ReadString() Info: All connections was closed."));
+    EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'recv' socket error = 104."));
+    EXPECT_EQ(::Logoff(), 1);
+
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(SendQuotes({eur}));
+    EXPECT_EQ(Stored("EUR/USD"), eur);
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+// The whole stream dripped one byte every 10 ms, each in its own segment:
+// every quote arrives whole and is stored, nothing is skipped.
+TEST_F(FeedFaultTest, StreamDrippedOneByteEvery10Ms) {
+    std::future<int> login = StartLogin(server.port());
+    std::string line;
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(server.ReadLine(line) && server.ReadLine(line));
+    const std::vector<std::string> quotes = {Quote("EUR/USD", 1), Quote("USD/JPY", 150)};
+    const uint64_t nLines = LinesHandled();
+    const uint64_t nSkipped = GetQuotesFeedStats().nSkipped.load();
+    ASSERT_TRUE(server.Drip(std::string(kGranted) + "[QT]" + quotes[0] + "\r\n" + "[QT]" + quotes[1] + "\n", 10));
+    EXPECT_EQ(login.get(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == nLines + 2; }));
+    EXPECT_EQ(Stored("EUR/USD"), quotes[0]);
+    EXPECT_EQ(Stored("USD/JPY"), quotes[1]);
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped);
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+// 1 MB without a line feed: it is read as lines of 1000 characters (the
+// first one, which carries the marker, is skipped as a bad quote, the others
+// hold no marker), and the quote after it is stored.
+TEST_F(FeedFaultTest, OneMegabyteWithoutALineFeed) {
+    ASSERT_EQ(ServeLogin(), 1);
+    const uint64_t nLines = LinesHandled();
+    const uint64_t nSkipped = GetQuotesFeedStats().nSkipped.load();
+    const std::string eur = Quote("EUR/USD", 1);
+    const std::string unbroken = "[QT]" + std::string((1 << 20) - 4, 'A');
+    ASSERT_TRUE(server.Send(unbroken + "\n[QT]" + eur + "\n"));
+    // 1048 full pieces, the last 576 characters ended by the LF, the quote.
+    const uint64_t nExpected = (1 << 20) / 1000 + 1 + 1;
+    ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == nLines + nExpected; }));
+    EXPECT_EQ(Stored("EUR/USD"), eur);
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped + 1);
+    EXPECT_EQ(g_bQuotesThreadState.get(), 0);  // still receiving
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+// A flood of garbage lines, cut messages and bad checksums with good quotes
+// mixed in: every good quote is stored (the latest of each symbol is what the
+// store holds), the thread stays alive, and the skipped quotes are logged at
+// a limited rate: the first ten in full, then at most one report a second.
+TEST_F(FeedFaultTest, FloodOfBadQuotesAmongGoodOnes) {
+    constexpr int kSymbols = 200;
+    constexpr int kRounds = 10;
+    ASSERT_EQ(ServeLogin(), 1);
+    const uint64_t nLines = LinesHandled();
+    const uint64_t nStored = GetQuotesFeedStats().nStored.load();
+    const uint64_t nSkipped = GetQuotesFeedStats().nSkipped.load();
+
+    std::string flood;
+    std::vector<std::string> latest(kSymbols);
+    uint64_t nBad = 0, nTotal = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int s = 0; s < kSymbols; ++s) {
+            const std::string symbol = "S" + std::to_string(s);
+            latest[s] = Quote(symbol, round);
+            const std::string newer = Quote(symbol, round + 1000);
+            const int sum = FixCheckSum(newer.substr(0, newer.rfind("10=")));
+            flood += "[QT]" + latest[s] + "\n";
+            flood += "[QT]" + WithCheckSumText(newer, std::to_string((sum + 1) % 256)) + "\n";
+            flood += "[QT]garbage " + std::to_string(nTotal) + "\n";
+            flood += "[QT]" + newer.substr(0, newer.size() / 2) + "\n";
+            flood += "no marker at all\n";
+            nBad += 3;
+            nTotal += 5;
+        }
+    }
+    const Clock::time_point start = Clock::now();
+    ASSERT_TRUE(server.Send(flood));
+    ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == nLines + nTotal; }, 60000));
+    const long elapsedMs = ElapsedMs(start);
+
+    EXPECT_EQ(GetQuotesFeedStats().nStored.load(), nStored + kSymbols * kRounds);
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped + nBad);
+    for (int s = 0; s < kSymbols; ++s) EXPECT_EQ(Stored("S" + std::to_string(s)), latest[s]) << s;
+    const std::string after = Quote("EUR/USD", 7);
+    ASSERT_TRUE(SendQuotes({after}));
+    EXPECT_EQ(Stored("EUR/USD"), after);
+
+    const std::vector<std::string> lines = LogLines();
+    const size_t nReported = CountContaining(lines, "quote skipped");
+    EXPECT_GE(nReported, 10u);
+    EXPECT_LE(nReported, 10u + static_cast<size_t>(elapsedMs / 1000) + 2) << "over " << elapsedMs << " ms";
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vantrel
