@@ -13,17 +13,21 @@ int FixCheckSum(const std::string& text) {
     return static_cast<int>(sum % 256);
 }
 
+std::string FixFramed(const std::string& body) {
+    std::string text = "8=FIX.4.4";
+    text += kSoh;
+    text += "9=" + std::to_string(body.size()) + kSoh + body;
+    char checkSum[8];
+    std::snprintf(checkSum, sizeof checkSum, "%03d", FixCheckSum(text));
+    return text + "10=" + checkSum + kSoh;
+}
+
 std::string FixMessage(const std::string& msgType, const FixFields& body) {
     std::string rest = "35=" + msgType + kSoh;
     for (const auto& [tag, value] : body) {
         rest += std::to_string(tag) + "=" + value + kSoh;
     }
-    std::string text = "8=FIX.4.4";
-    text += kSoh;
-    text += "9=" + std::to_string(rest.size()) + kSoh + rest;
-    char checkSum[8];
-    std::snprintf(checkSum, sizeof checkSum, "%03d", FixCheckSum(text));
-    return text + "10=" + checkSum + kSoh;
+    return FixFramed(rest);
 }
 
 std::string WithCheckSumText(const std::string& message, const std::string& checkSum) {

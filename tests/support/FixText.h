@@ -15,6 +15,10 @@ using FixFields = std::vector<std::pair<int, std::string>>;
 // "8=FIX.4.4|9=..|35=<msgType>|<fields>|10=NNN|" with SOH separators.
 std::string FixMessage(const std::string& msgType, const FixFields& body);
 
+// "8=FIX.4.4|9=<length of body>|<body>10=NNN|": any text, even one that is no
+// sequence of fields, framed with a correct BodyLength and CheckSum.
+std::string FixFramed(const std::string& body);
+
 // The standard CheckSum of a text: the sum of its bytes modulo 256.
 int FixCheckSum(const std::string& text);
 
