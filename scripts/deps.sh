@@ -1,7 +1,10 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the tools need, when any is missing.
+# clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
+# clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
-                  libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd)
+                  libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
+                  clang-14 libclang-rt-14-dev)
 
 vantrel_install_deps() {
     local missing=() p

@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Builds the library and runs every test.
+# Builds the library and runs every test, in five passes:
+#   default   RelWithDebInfo build with -Werror: everything built, every test run
+#   release   Release build with -Werror of the library and the tools (what a
+#             user builds; the tests' own code is checked by the other passes)
+#   asan      AddressSanitizer (leaks included) + UndefinedBehaviorSanitizer,
+#             every test run; any report fails the test
+#   tsan      ThreadSanitizer: the tests labelled tsan (every test that starts
+#             threads); only their targets are built
+#   fuzz      clang with libFuzzer: the fuzz targets' short fixed runs
+#
+#   scripts/test.sh              all five passes, in this order
+#   scripts/test.sh asan tsan    only the passes named
 #
 # On a fresh Debian 12 machine it first installs what is missing (as root with
 # apt-get; otherwise it prints the apt-get line to run and stops).
-#   BUILD_DIR       build directory (default: build)
-#   TSAN_BUILD_DIR  build directory of the ThreadSanitizer run (default: BUILD_DIR-tsan)
+#   BUILD_DIR   build directory of the default pass (default: build); the other
+#               passes use BUILD_DIR-release, -asan, -tsan and -fuzz
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -12,15 +23,61 @@ source scripts/deps.sh
 vantrel_install_deps
 
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD_DIR"
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+PASSES=("$@")
+[ ${#PASSES[@]} -gt 0 ] || PASSES=(default release asan tsan fuzz)
+JOBS=$(nproc)
 
-# The tests labelled tsan once more, built with ThreadSanitizer. Only their
-# targets are built, which leaves out everything slow to compile that they do
-# not need.
-TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-$BUILD_DIR-tsan}
-cmake -S . -B "$TSAN_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZER=thread \
-  -DVANTREL_BUILD_BENCH=OFF -DVANTREL_BUILD_TOOLS=OFF --no-warn-unused-cli
-cmake --build "$TSAN_BUILD_DIR" --target vantrel_tsan_tests
-ctest --test-dir "$TSAN_BUILD_DIR" -L tsan --output-on-failure
+# Sanitizer reports end the program with a stack; a test with any report fails.
+export UBSAN_OPTIONS=print_stacktrace=1
+export TSAN_OPTIONS=second_deadlock_stack=1
+
+configure() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DVANTREL_WERROR=ON --no-warn-unused-cli "$@"
+}
+
+pass_default() {
+    configure "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$BUILD_DIR"
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS"
+}
+
+pass_release() {
+    configure "$BUILD_DIR-release" -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF
+    cmake --build "$BUILD_DIR-release"
+}
+
+pass_asan() {
+    configure "$BUILD_DIR-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZER=address,undefined \
+        -DVANTREL_BUILD_BENCH=OFF
+    cmake --build "$BUILD_DIR-asan"
+    ctest --test-dir "$BUILD_DIR-asan" --output-on-failure -j "$JOBS"
+}
+
+pass_tsan() {
+    configure "$BUILD_DIR-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZER=thread \
+        -DVANTREL_BUILD_BENCH=OFF -DVANTREL_BUILD_TOOLS=OFF
+    cmake --build "$BUILD_DIR-tsan" --target vantrel_tsan_tests
+    ctest --test-dir "$BUILD_DIR-tsan" -L tsan --output-on-failure -j "$JOBS"
+}
+
+pass_fuzz() {
+    CC=clang-14 CXX=clang++-14 configure "$BUILD_DIR-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON \
+        -DVANTREL_SANITIZER=address,undefined -DVANTREL_BUILD_BENCH=OFF -DVANTREL_BUILD_TOOLS=OFF
+    cmake --build "$BUILD_DIR-fuzz" --target vantrel_fuzzers
+    ctest --test-dir "$BUILD_DIR-fuzz" -L fuzz --output-on-failure
+}
+
+for pass in "${PASSES[@]}"; do
+    case $pass in
+        default | release | asan | tsan | fuzz) ;;
+        *) echo "unknown pass: $pass (default, release, asan, tsan, fuzz)" >&2; exit 2 ;;
+    esac
+done
+for pass in "${PASSES[@]}"; do
+    start=$SECONDS
+    echo "=== $pass"
+    "pass_$pass"
+    echo "=== $pass passed in $((SECONDS - start)) s"
+done
