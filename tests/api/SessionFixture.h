@@ -3,6 +3,8 @@
 // also pass when the whole binary runs in one process.
 #pragma once
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -22,6 +24,49 @@
 
 namespace vantrel {
 namespace test {
+
+using Clock = std::chrono::steady_clock;
+
+inline long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Quote number i of a stream whose messages tie their values together: bid i
+// at size i million, offer i + 0.5 at size 2i million. A query that mixed two
+// messages would break these relations.
+inline std::string RelatedQuote(const std::string& symbol, uint64_t i) {
+    const std::string px = std::to_string(i);
+    return SnapshotMessage(symbol, {{"0", px, px + "000000"}, {"1", px + ".5", std::to_string(2 * i) + "000000"}});
+}
+
+// Batch n of such a stream: `size` quote lines, EUR/USD and GBP/USD in turn.
+inline std::string RelatedQuoteBatch(uint64_t n, uint64_t size) {
+    std::string batch;
+    for (uint64_t i = n * size; i < (n + 1) * size; ++i) {
+        batch += "[QT]" + RelatedQuote(i % 2 ? "EUR/USD" : "GBP/USD", i % 1000 + 1) + "\r\n";
+    }
+    return batch;
+}
+
+enum class QueryOutcome { Found, NotFound, Bad };
+
+// One query of host reader `reader` (0 to 3) while RelatedQuote messages of
+// EUR/USD and GBP/USD stream in: readers 0 and 2 name a symbol, 1 and 3 ask
+// for any; reader 3 uses GetLastNQuotes, the others GetLastQuotes. Bad: a
+// result other than 1, 0 or -2, or values of two messages mixed.
+inline QueryOutcome QueryRelated(int reader) {
+    char symbol[16] = "";
+    if (reader % 2 == 0) std::snprintf(symbol, sizeof symbol, "%s", reader == 0 ? "EUR/USD" : "GBP/USD");
+    double bid[2] = {0, 0}, bidSize[2] = {0, 0}, offer[2] = {0, 0}, offerSize[2] = {0, 0};
+    int bids = 2, offers = 2;
+    const int r = reader < 3 ? ::GetLastQuotes(symbol, &bids, bid, bidSize, &offers, offer, offerSize)
+                             : ::GetLastNQuotes(symbol, 2, bid, bidSize, offer, offerSize);
+    if (r == 0 || r == -2) return QueryOutcome::NotFound;
+    if (r != 1) return QueryOutcome::Bad;
+    const bool bWhole = bidSize[0] == bid[0] && offer[0] == bid[0] + 0.5 && offerSize[0] == 2 * bid[0];
+    const bool bCounts = reader == 3 || (bids == 1 && offers == 1);
+    return bWhole && bCounts && symbol[0] != '\0' ? QueryOutcome::Found : QueryOutcome::Bad;
+}
 
 constexpr const char* kLogin = "trader7";
 constexpr const char* kPassword = "Pw-9f3k-secret";

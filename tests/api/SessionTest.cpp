@@ -15,12 +15,6 @@ namespace vantrel {
 namespace test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
 // A snapshot of `symbol` whose text is exactly `length` bytes long (padded
 // through SenderCompID).
 std::string SnapshotOfLength(const std::string& symbol, size_t length) {

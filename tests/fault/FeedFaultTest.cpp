@@ -12,12 +12,6 @@ namespace vantrel {
 namespace test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
 // A short quote of `symbol` whose bid price is `n`.
 std::string Quote(const std::string& symbol, int n) {
     return FixMessage("W", {{55, symbol}, {268, "1"}, {269, "0"}, {270, std::to_string(n)}, {271, "1"}});
