@@ -1,5 +1,6 @@
 #include "fix/QuoteDecoding.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,11 +21,23 @@ const std::string& ReadText(const FIX::FieldMap& map, int tag) {
     return map.getFieldRef(tag).getString();
 }
 
+// Integer syntax: an optional "-" and one or more digits, within the range of
+// an int. (QuickFIX's own conversion lets a longer number overflow, which
+// would turn a count of 4294967298 into 2.)
 int ReadInt(const FIX::FieldMap& map, int tag) {
     const std::string& text = ReadText(map, tag);
-    int value = 0;
-    if (!FIX::IntConvertor::convert(text, value)) throw FIX::IncorrectDataFormat(tag, text);
-    return value;
+    const bool bNegative = !text.empty() && text[0] == '-';
+    const std::size_t start = bNegative ? 1 : 0;
+    const long long nLimit = bNegative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long nValue = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const unsigned digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned>('0');
+        if (digit > 9) throw FIX::IncorrectDataFormat(tag, text);
+        nValue = nValue * 10 + digit;
+        if (nValue > nLimit) throw FIX::IncorrectDataFormat(tag, text);
+    }
+    if (text.size() == start) throw FIX::IncorrectDataFormat(tag, text);
+    return static_cast<int>(bNegative ? -nValue : nValue);
 }
 
 // Decimal syntax: an optional "-", digits, an optional "." and digits, at
@@ -85,6 +98,11 @@ char ConvertChar(const FIX::FieldBase* pField, int tag) {
 
 std::string SymbolOfPayload(const std::string& payload) {
     const FIX::Message message(payload, true);
+    // QuickFIX compares BodyLength and CheckSum after a conversion that lets a
+    // number beyond an int wrap round (a CheckSum of 4294967519 passes for
+    // 223); both must be ints.
+    ReadInt(message.getHeader(), FIX::FIELD::BodyLength);
+    ReadInt(message.getTrailer(), FIX::FIELD::CheckSum);
     return ReadText(message, FIX::FIELD::Symbol);
 }
 

@@ -9,7 +9,8 @@
 //   FIX::FieldNotFound        a field or group entry read is missing
 //   FIX::ConfigError          the embedded dictionary cannot be loaded
 //
-// Value syntax: integers are an optional "-" and digits; decimals an optional
+// Value syntax: integers are an optional "-" and digits, within the range of
+// an int (BodyLength and CheckSum included); decimals an optional
 // "-", digits, an optional "." and digits, at least one digit in all (so "1."
 // and ".5" convert, "1e5", "+1", " 1" and "1,2" do not); characters exactly
 // one byte.

@@ -72,5 +72,23 @@ TEST(PayloadCheck, CheckSumMustMatchButMayBePadded) {
     EXPECT_EQ(SymbolOfPayload(test::WithCheckSumText(seven, "7")), "GBP/USD");
 }
 
+// BodyLength and CheckSum are ints. QuickFIX's own check lets a longer number
+// wrap round, so 2^32 more than the right value would pass for it.
+TEST(PayloadCheck, BodyLengthAndCheckSumBeyondAnIntAreRejected) {
+    const std::string body = kQuote.substr(kQuote.find("35="), kQuote.rfind("10=") - kQuote.find("35="));
+    const auto framed = [&](const std::string& bodyLength) {
+        const std::string text = "8=FIX.4.4\x01" "9=" + bodyLength + "\x01" + body;
+        return test::WithCheckSumText(text + "10=000\x01", std::to_string(test::FixCheckSum(text)));
+    };
+    const long long kWrap = 4294967296LL;
+    const int sum = test::FixCheckSum(kQuote.substr(0, kQuote.rfind("10=")));
+    const std::string wrapped[] = {framed(std::to_string(body.size() + kWrap)),
+                                   test::WithCheckSumText(kQuote, std::to_string(sum + kWrap))};
+    for (const std::string& payload : wrapped) {
+        EXPECT_THROW(SymbolOfPayload(payload), FIX::IncorrectDataFormat) << payload;
+    }
+    EXPECT_EQ(SymbolOfPayload(framed("000" + std::to_string(body.size()))), "EUR/USD");
+}
+
 }  // namespace
 }  // namespace vantrel

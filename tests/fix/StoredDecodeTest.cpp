@@ -102,12 +102,20 @@ TEST(StoredDecode, ValueSyntaxFollowsTheTypedReads) {
             EXPECT_EQ(e.detail, bad.text);
         }
     }
-    try {
-        Decode(test::FixMessage("W", {{55, "X"}, {268, "+1"}, {269, "0"}, {270, "1"}, {271, "1"}}));
-        ADD_FAILURE() << "+1 accepted as NoMDEntries";
-    } catch (const FIX::IncorrectDataFormat& e) {
-        EXPECT_EQ(e.field, 268);
+    // NoMDEntries is an int: a count beyond its range does not convert (it
+    // must not wrap round to the two entries that follow).
+    for (const char* count : {"+1", "4294967298", "2147483648", "-2147483649", "244444444444444444444"}) {
+        try {
+            Decode(test::FixMessage("W", {{55, "X"}, {268, count}, {269, "0"}, {270, "1"}, {271, "1"},
+                                          {269, "1"}, {270, "2"}, {271, "2"}}));
+            ADD_FAILURE() << count << " accepted as NoMDEntries";
+        } catch (const FIX::IncorrectDataFormat& e) {
+            EXPECT_EQ(e.field, 268);
+            EXPECT_EQ(e.detail, count);
+        }
     }
+    EXPECT_EQ(Decode(test::FixMessage("W", {{55, "X"}, {268, "0000000001"}, {269, "0"}, {270, "1"}, {271, "1"}})),
+              (std::vector<Decoded>{{'0', 1.0, 1.0}}));
 }
 
 // Decimals convert to exactly what strtod gives, across short and long

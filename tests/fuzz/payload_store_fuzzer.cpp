@@ -10,6 +10,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <iterator>
@@ -26,12 +27,14 @@ namespace {
 
 using vantrel::fuzz::Fail;
 
-bool ToNumber(const std::string& digits, long& value) {
-    if (digits.empty() || digits.size() > 9) return false;
+// Digits only (leading zeros allowed), at most INT_MAX.
+bool ToNumber(const std::string& digits, long long& value) {
+    if (digits.empty()) return false;
     value = 0;
     for (const char c : digits) {
         if (c < '0' || c > '9') return false;
         value = value * 10 + (c - '0');
+        if (value > INT_MAX) return false;
     }
     return true;
 }
@@ -44,7 +47,7 @@ bool ToNumber(const std::string& digits, long& value) {
 // success `symbols` holds the values of its Symbol (55) fields.
 bool WellFormed(const std::string& text, std::vector<std::string>& symbols) {
     struct Field {
-        long tag;
+        long long tag;
         std::string value;
         std::size_t begin;
     };
@@ -63,7 +66,7 @@ bool WellFormed(const std::string& text, std::vector<std::string>& symbols) {
         fields.back().tag != 10) {
         return false;
     }
-    long bodyLength = 0, checkSum = 0;
+    long long bodyLength = 0, checkSum = 0;
     if (!ToNumber(fields[1].value, bodyLength) || !ToNumber(fields.back().value, checkSum)) return false;
     const std::size_t checkSumAt = fields.back().begin;
     if (static_cast<std::size_t>(bodyLength) != checkSumAt - fields[2].begin) return false;
