@@ -95,9 +95,9 @@ std::string QuotedPrintableEncode(std::string_view text) {
                 token[2] = kHexDigits[c & 15];
                 n = 3;
             }
-            // A soft break needs one column for its "="; the last token of
-            // a line does not.
-            if (nLine + n > (bLast ? kMaxLine : kMaxLine - 1)) {
+            // A soft break needs one column for its "="; only the last token
+            // of a line ended by a hard break may use the 76th column.
+            if (nLine + n > (bLast && bBreak ? kMaxLine : kMaxLine - 1)) {
                 out += "=\r\n";
                 nLine = 0;
             }
@@ -109,6 +109,10 @@ std::string QuotedPrintableEncode(std::string_view text) {
             nLine = 0;
             i = end + 1;
         } else {
+            // The line break that follows the body in the DATA stream reads
+            // as this soft break, so a text without a final line break comes
+            // back without one.
+            out += '=';
             i = end;
         }
     }

@@ -23,7 +23,9 @@ std::string Base64Decode(std::string_view text);
 // Quoted-printable text: LF and CR LF become CR LF line breaks; "=", control
 // characters (a CR not before an LF included), bytes above 126, and blanks or
 // tabs that end a line become "=XX"; lines longer than 76 characters are
-// broken with soft breaks ("=" CR LF).
+// broken with soft breaks ("=" CR LF). A text that does not end with a line
+// break ends with "=": the line break that follows it in the DATA stream then
+// reads as a soft break, and the text comes back without a final line break.
 std::string QuotedPrintableEncode(std::string_view text);
 
 // Doubles every "." that starts a line: at the very start of the text and

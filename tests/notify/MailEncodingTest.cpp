@@ -45,19 +45,21 @@ TEST(QuotedPrintable, EncodesByRfc2045) {
         std::string text, encoded;
     } cases[] = {
         {"", ""},
-        {"plain text", "plain text"},
-        {"a=b", "a=3Db"},
-        {"caf\xc3\xa9", "caf=C3=A9"},
-        {"line1\nline2\r\nline3", "line1\r\nline2\r\nline3"},
-        {"trailing \nblank\t", "trailing=20\r\nblank=09"},
-        {"lone\rCR", "lone=0DCR"},
-        {std::string("nul\0", 4), "nul=00"},
+        {"plain text", "plain text="},
+        {"a=b\n", "a=3Db\r\n"},
+        {"caf\xc3\xa9\n", "caf=C3=A9\r\n"},
+        {"line1\nline2\r\nline3", "line1\r\nline2\r\nline3="},
+        {"trailing \nblank\t", "trailing=20\r\nblank=09="},
+        {"lone\rCR\n", "lone=0DCR\r\n"},
+        {std::string("nul\0\n", 5), "nul=00\r\n"},
         {"\n", "\r\n"},
-        // 76 characters fit on a line; the 77th needs a soft break.
-        {std::string(76, 'x'), std::string(76, 'x')},
-        {std::string(77, 'x'), std::string(75, 'x') + "=\r\n" + "xx"},
+        // 76 characters fit on a line that a hard break ends; the 77th needs
+        // a soft break, and so does the 76th before the final "=".
+        {std::string(76, 'x') + "\n", std::string(76, 'x') + "\r\n"},
+        {std::string(77, 'x') + "\n", std::string(75, 'x') + "=\r\n" + "xx\r\n"},
+        {std::string(76, 'x'), std::string(75, 'x') + "=\r\nx="},
         // An escape is never cut by a soft break.
-        {std::string(74, 'x') + "==", std::string(74, 'x') + "=\r\n=3D=3D"},
+        {std::string(74, 'x') + "==\n", std::string(74, 'x') + "=\r\n=3D=3D\r\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(QuotedPrintableEncode(c.text), c.encoded) << c.text;
 }
