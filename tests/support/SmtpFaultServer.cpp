@@ -36,6 +36,7 @@ void SmtpFaultServer::Play(std::vector<Dialogue> dialogues) {
                              m_server.Received();
                 break;
             }
+            ++m_nSteps;
             for (std::size_t s = 0; s < step.segments.size(); ++s) {
                 if (s > 0) {
                     m_server.WaitUntilDelivered();

@@ -4,6 +4,7 @@
 // while the test drives the client.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,12 @@ public:
 
     int port() const { return m_server.port(); }
 
+    // Waits until the client has sent what `count` steps expect, over all
+    // connections.
+    bool WaitForSteps(int count, int timeoutMs = kWaitMs) const {
+        return WaitUntil([&] { return m_nSteps.load() >= count; }, timeoutMs);
+    }
+
     // Waits until the script has been played; true when the client sent
     // what every step expected. The results below are read after it.
     bool Finish();
@@ -70,6 +77,7 @@ private:
     std::string m_sFailure;
     std::vector<std::string> m_received;
     std::vector<std::string> m_messages;
+    std::atomic<int> m_nSteps{0};
     std::thread m_thread;
 };
 
