@@ -5,15 +5,19 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool StartsWithCode(std::string_view text) {
+    return text.size() >= 3 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2]);
+}
+
 }  // namespace
 
 int SMTPReplyCode(std::string_view reply) {
-    if (reply.size() < 3 || !IsDigit(reply[0]) || !IsDigit(reply[1]) || !IsDigit(reply[2])) return 0;
+    if (!StartsWithCode(reply)) return 0;
     return (reply[0] - '0') * 100 + (reply[1] - '0') * 10 + (reply[2] - '0');
 }
 
 bool IsSMTPContinuationLine(std::string_view line) {
-    return line.size() >= 4 && SMTPReplyCode(line) != 0 && line[3] == '-';
+    return line.size() >= 4 && StartsWithCode(line) && line[3] == '-';
 }
 
 void CSMTPReplyReader::Append(std::string_view bytes) {

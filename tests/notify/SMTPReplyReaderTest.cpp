@@ -38,6 +38,7 @@ TEST(SMTPReplyReader, AReplyIsCompleteOnlyAtItsLastLineHoweverItIsCut) {
         {{"250-a\n250\n"}, {"250-a\n250"}, ""},
         // Only three digits and "-" announce another line.
         {{"25-x\r\n", "abcd-\r\n"}, {"25-x", "abcd-"}, ""},
+        {{"000-x\r\n000 y\r\n"}, {"000-x\r\n000 y"}, ""},
         {{"\r\n"}, {""}, ""},
         {{"250-open\r\n"}, {}, "250-open\r\n"},
     };
