@@ -35,7 +35,7 @@ CByteStream::ConnectResult CTcpByteStream::Connect(const std::string& host, int 
         *pnError = errno;
         return ConnectResult::NoSocket;
     }
-    if (platform::ConnectTcp(m_socket, host.c_str(), port, timeoutMs, WakeEvent(), pnError) != 0) {
+    if (platform::ConnectTcp(m_socket, host.c_str(), port, timeoutMs, GetWakeEvent(), pnError) != 0) {
         Close();
         return ConnectResult::Failed;
     }
@@ -49,7 +49,7 @@ bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
     }
     while (!bytes.empty()) {
         // A stop request ends the send even while the socket still takes bytes.
-        if (WakeEvent() != nullptr && WakeEvent()->IsSignalled()) {
+        if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
             *pnError = ECANCELED;
             return false;
         }
@@ -64,7 +64,7 @@ bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
             *pnError = n == 0 ? EPIPE : error;
             return false;
         }
-        if ((error = Wait(m_socket, true, WakeEvent(), timeoutMs)) != 0) {
+        if ((error = Wait(m_socket, true, GetWakeEvent(), timeoutMs)) != 0) {
             *pnError = error;
             return false;
         }
@@ -77,7 +77,7 @@ long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int*
         *pnError = ENOTCONN;
         return -1;
     }
-    if (WakeEvent() != nullptr && WakeEvent()->IsSignalled()) {
+    if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
         *pnError = ECANCELED;
         return -1;
     }
@@ -89,7 +89,7 @@ long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int*
             *pnError = error;
             return -1;
         }
-        if ((error = Wait(m_socket, false, WakeEvent(), timeoutMs)) != 0) {
+        if ((error = Wait(m_socket, false, GetWakeEvent(), timeoutMs)) != 0) {
             *pnError = error;
             return -1;
         }

@@ -47,7 +47,7 @@ public:
     // The event that cuts every wait short; null for none. Must outlive the
     // stream.
     void SetWakeEvent(const platform::WakeEvent* wake) noexcept { m_pWake = wake; }
-    const platform::WakeEvent* WakeEvent() const noexcept { return m_pWake; }
+    const platform::WakeEvent* GetWakeEvent() const noexcept { return m_pWake; }
 
 private:
     const platform::WakeEvent* m_pWake = nullptr;

@@ -20,19 +20,25 @@ bool StopRequested() noexcept { return g_bStopRequested.load(); }
 
 // Stops the mail thread when the library is unloaded or the process exits.
 void StopMailThread() {
-    g_bStopRequested.store(true);
+    std::thread thread;
+    {
+        // Under the launch lock: no launch can begin after this.
+        std::lock_guard<std::mutex> guard(g_launchMutex);
+        g_bStopRequested.store(true);
+        thread = std::move(g_mailThread);
+    }
     MailThreadWakeEvent().Signal();
     GetMailRequestsContainer().WakeConsumer();
-    if (!g_mailThread.joinable()) return;
-    if (g_mailThread.get_id() == std::this_thread::get_id()) {
-        g_mailThread.detach();  // the process is ending on the mail thread itself
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();  // the process is ending on the mail thread itself
         return;
     }
     if (!g_bMailThreadFinished.waitFor(true, std::chrono::milliseconds(kMailThreadStopBoundMs))) {
         OutputEvent2Log("StartMailRequestsThread(): the thread did not stop within " +
                         std::to_string(kMailThreadStopBoundMs) + " ms; waiting for it.");
     }
-    g_mailThread.join();
+    thread.join();
 }
 
 // Created by the first launch after the objects the thread uses, so it is
@@ -231,7 +237,10 @@ bool IsMailThread() noexcept { return g_mailThreadId.load() == std::this_thread:
 
 namespace testing {
 
-std::thread::native_handle_type MailThreadHandle() { return g_mailThread.native_handle(); }
+std::thread::native_handle_type MailThreadHandle() {
+    std::lock_guard<std::mutex> guard(g_launchMutex);
+    return g_mailThread.native_handle();
+}
 
 }  // namespace testing
 }  // namespace vantrel

@@ -48,7 +48,8 @@ public:
 };
 
 // The queue of requests, oldest first. While no user holds a reference it
-// accepts and delivers nothing.
+// accepts and delivers nothing (a consumer's wait still runs its course, so
+// a consumer never spins).
 class CMailRequestsContainer {
 public:
     // The most requests kept: beyond it the oldest is dropped, with an event

@@ -54,7 +54,7 @@ void CSMTPConnection::Release() noexcept {
 }
 
 bool CSMTPConnection::Stopping() const noexcept {
-    return m_pStream->WakeEvent() != nullptr && m_pStream->WakeEvent()->IsSignalled();
+    return m_pStream->GetWakeEvent() != nullptr && m_pStream->GetWakeEvent()->IsSignalled();
 }
 
 bool CSMTPConnection::Connect() { return Connect(m_sHost, m_nPort, m_sUser, m_sPassword); }

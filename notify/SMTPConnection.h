@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "notify/ByteStream.h"
 #include "notify/MailMessage.h"
