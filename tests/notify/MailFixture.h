@@ -1,5 +1,6 @@
 // A test with its own log directory, started afresh by NewLog(), and helpers
-// to read back what was logged.
+// to read back what was logged. The alert handlers are set up aside first, so
+// that the log holds only the test's own lines.
 #pragma once
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "log/LogFacade.h"
+#include "tests/support/AlertHandlers.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/TempDir.h"
 
@@ -17,7 +19,10 @@ namespace test {
 
 class MailFixture : public ::testing::Test {
 protected:
-    void SetUp() override { NewLog(); }
+    void SetUp() override {
+        SetUpAlertHandlersAside();
+        NewLog();
+    }
 
     void TearDown() override {
         vantrel::testing::ResetFileLog();
