@@ -19,11 +19,11 @@ const char* OpenFailureText(int index) {
 }  // namespace
 
 platform::RecursiveMutex& FileLog::processLock() {
-    // Built in the library's own static storage and never destroyed, so a
-    // line logged during unload still finds it. Not on the heap: a heap lock
-    // would be lost, never freed, each time a host unloads the library.
+    // Never destroyed, so that logging during unload still finds it; in the
+    // library's static storage rather than on the heap, where it would be
+    // lost each time a host unloads the library.
     alignas(platform::RecursiveMutex) static unsigned char storage[sizeof(platform::RecursiveMutex)];
-    static auto* pLock = new (storage) platform::RecursiveMutex;
+    static platform::RecursiveMutex* const pLock = new (storage) platform::RecursiveMutex;
     return *pLock;
 }
 

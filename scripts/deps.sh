@@ -4,7 +4,7 @@
 # clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
-                  clang-14 libclang-rt-14-dev)
+                  libcurl4-openssl-dev clang-14 libclang-rt-14-dev)
 
 vantrel_install_deps() {
     local missing=() p
