@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "config/Config.h"
 #include "log/LogFacade.h"
 
 namespace vantrel {
@@ -50,6 +51,10 @@ struct MailThreadReaper {
 void PrepareForUnload() {
     GetMailRequestsContainer();
     MailThreadWakeEvent();
+    // The settings store too: an error the thread reports reads a setting,
+    // and a store first made by the thread itself would be destroyed at exit
+    // while the thread still reads it.
+    ConfigFilePath();
     static MailThreadReaper reaper;
 }
 
