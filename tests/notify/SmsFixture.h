@@ -52,7 +52,7 @@ protected:
         for (const auto& entry : std::filesystem::directory_iterator(logDir.path())) {
             std::filesystem::remove(entry.path());
         }
-        if (defaults != nullptr) WriteFile(configFile, std::string("[DEFAULT]\n") + defaults);
+        if (defaults != nullptr) WriteSettingsFile(configFile, std::string("[DEFAULT]\n") + defaults);
         vantrel::testing::ResetConfigStore();
     }
 
