@@ -28,11 +28,11 @@ protected:
         ::setenv("VANTREL_TEST_SMS_RECORD", recordFile.c_str(), 1);
         for (const char* name : kControls) ::unsetenv(name);
         vantrel::testing::ResetConfigStore();
-        vantrel::testing::ResetSMSHandler();
+        ResetHandlers();
     }
 
     void TearDown() override {
-        vantrel::testing::ResetSMSHandler();
+        ResetHandlers();
         EXPECT_EQ(LogText().find(kSmsPassword), std::string::npos) << "the SMS password reached the log";
         for (const char* name : kControls) ::unsetenv(name);
         ::unsetenv("VANTREL_SMS_GATEWAY");
@@ -42,10 +42,13 @@ protected:
         SessionFixture::TearDown();
     }
 
+    // Releases the handlers under test and arms their set-up again.
+    virtual void ResetHandlers() { vantrel::testing::ResetSMSHandler(); }
+
     // Writes the [DEFAULT] section (nullptr: no settings file at all) and
     // starts the settings, the handler, the log and the record afresh.
     void Restart(const char* defaults) {
-        vantrel::testing::ResetSMSHandler();
+        ResetHandlers();
         vantrel::testing::ResetFileLog();
         std::filesystem::remove(configFile);
         std::filesystem::remove(recordFile);
