@@ -1,6 +1,7 @@
-// What the SMS and mail handlers share around their set-up: the accessor's
-// run-once guard, the guarded reading of their settings, and the filter that
-// lets alerts the settings drop return without waiting for the alert lock.
+// What the SMS and mail handlers share around their set-up and sending: the
+// accessor's run-once guard, the guarded reading of their settings, the ready
+// flag cleared while an alert is sent, and the filter that lets alerts the
+// settings drop return without waiting for the alert lock.
 #pragma once
 
 #include <atomic>
@@ -34,6 +35,20 @@ void SetUpOnce(std::atomic<uint8_t>& reinitialise, Init&& init) {
 // key throws by pointer (which is deleted), "<reporter>() unknown exception
 // catch." for anything else (an unreadable file, an illegal value).
 bool ReadAlertSettings(const char* reporter, const std::function<void()>& read) noexcept;
+
+// Clears a handler's ready flag while it sends an alert and sets it again
+// afterwards, so that anything logged meanwhile on this thread (a failed
+// send's warning) is not sent in turn.
+class NotReadyWhileSending {
+public:
+    explicit NotReadyWhileSending(bool& bReady) noexcept : m_bReady(bReady) { m_bReady = false; }
+    ~NotReadyWhileSending() { m_bReady = true; }
+    NotReadyWhileSending(const NotReadyWhileSending&) = delete;
+    NotReadyWhileSending& operator=(const NotReadyWhileSending&) = delete;
+
+private:
+    bool& m_bReady;
+};
 
 // Which alerts a handler's settings let through, published for threads that
 // have not taken AlertLock(). A thread sending an alert holds the lock for as

@@ -198,11 +198,7 @@ void CMailHandler::OnWarning(const char* text) {
 }
 
 void CMailHandler::Send(const std::string& body) {
-    m_bReady = false;
-    struct ReadyAgain {
-        bool& bReady;
-        ~ReadyAgain() { bReady = true; }
-    } readyAgain{m_bReady};
+    const NotReadyWhileSending sending(m_bReady);
 
     const char* attachment = m_sFile2Send.empty() ? nullptr : m_sFile2Send.c_str();
     if (m_bUseSimpleMAPI) {

@@ -144,13 +144,7 @@ void CSMSHandler::OnWarning(const char* text) {
 }
 
 void CSMSHandler::SendToAll(const std::string& body) {
-    // Not ready while sending, so that anything logged meanwhile on this
-    // thread is not sent in turn.
-    m_bReady = false;
-    struct ReadyAgain {
-        bool& bReady;
-        ~ReadyAgain() { bReady = true; }
-    } readyAgain{m_bReady};
+    const NotReadyWhileSending sending(m_bReady);
 
     const std::wstring text = WidenThroughLocale(body);
     for (const std::wstring& number : m_numbers) {

@@ -90,22 +90,7 @@ protected:
     }
 
     // The recording MAPI library's lines, fields joined by "|".
-    std::vector<std::string> MapiCalls() const {
-        std::vector<std::string> calls;
-        for (const std::string& line : ReadLines(mapiRecordFile)) {
-            std::string call;
-            for (std::string::size_type i = 0; i < line.size(); ++i) {
-                if (line[i] == '\\' && i + 1 < line.size()) {
-                    const char c = line[++i];
-                    call += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-                } else {
-                    call += line[i] == '\t' ? '|' : line[i];
-                }
-            }
-            calls.push_back(call);
-        }
-        return calls;
-    }
+    std::vector<std::string> MapiCalls() const { return RecordedCalls(mapiRecordFile); }
 
     // The note texts of the MAPI mails sent, in order.
     std::vector<std::string> MapiNotes() const {

@@ -58,20 +58,8 @@ TEST_F(MailHandlerFixture, SetUpThatCannotMailSaysWhyAndMailsNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Restart(c.settings == "-" ? nullptr : c.settings.c_str());
-        if (c.library != nullptr) {
-            ::setenv("VANTREL_MAPI_LIBRARY", c.library, 1);
-        } else {
-            ::unsetenv("VANTREL_MAPI_LIBRARY");
-        }
-        if (*c.control != '\0') ::putenv(const_cast<char*>(c.control));
-
-        OutputWarning2Log("w1");
-        OutputError2Log(1, "e1");
-
-        std::vector<std::string> expected = {"Warning: w1"};
-        expected.insert(expected.end(), c.setUpLines.begin(), c.setUpLines.end());
-        expected.push_back("Error (1): e1");
+        const std::vector<std::string> expected =
+            LogFirstAlerts(c.settings, "VANTREL_MAPI_LIBRARY", c.library, c.control, c.setUpLines);
         EXPECT_EQ(MailLogLines(), expected);
         EXPECT_EQ(MapiNotes(), std::vector<std::string>());
         EXPECT_EQ(GetMailRequestsContainer().GetCount(), 0u);
