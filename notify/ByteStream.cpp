@@ -25,6 +25,13 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 }  // namespace
 
+bool CByteStream::StartTls(const std::string&, const platform::TlsPeerCheck&, int, int* pnError,
+                           std::string* psReason) {
+    *pnError = ENOTSUP;
+    *psReason = "this stream cannot carry TLS";
+    return false;
+}
+
 CTcpByteStream::~CTcpByteStream() { Close(); }
 
 CByteStream::ConnectResult CTcpByteStream::Connect(const std::string& host, int port, int timeoutMs,
@@ -43,10 +50,11 @@ CByteStream::ConnectResult CTcpByteStream::Connect(const std::string& host, int 
 }
 
 bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
-    if (!IsOpen()) {
+    if (!IsOpen() || m_bBroken) {
         *pnError = ENOTCONN;
         return false;
     }
+    if (m_tls.IsOpen()) return m_tls.Send(bytes, timeoutMs, GetWakeEvent(), pnError);
     while (!bytes.empty()) {
         // A stop request ends the send even while the socket still takes bytes.
         if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
@@ -73,10 +81,11 @@ bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
 }
 
 long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int* pnError) {
-    if (!IsOpen()) {
+    if (!IsOpen() || m_bBroken) {
         *pnError = ENOTCONN;
         return -1;
     }
+    if (m_tls.IsOpen()) return m_tls.Receive(buffer, size, timeoutMs, GetWakeEvent(), pnError);
     if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
         *pnError = ECANCELED;
         return -1;
@@ -96,6 +105,22 @@ long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int*
     }
 }
 
-void CTcpByteStream::Close() noexcept { platform::CloseSocket(&m_socket); }
+bool CTcpByteStream::StartTls(const std::string& host, const platform::TlsPeerCheck& check, int timeoutMs,
+                              int* pnError, std::string* psReason) {
+    if (!IsOpen() || m_bBroken || m_tls.IsOpen()) {
+        *pnError = ENOTCONN;
+        *psReason = "no plain connection to secure";
+        return false;
+    }
+    if (m_tls.Handshake(m_socket, host, check, timeoutMs, GetWakeEvent(), pnError, psReason)) return true;
+    m_bBroken = true;
+    return false;
+}
+
+void CTcpByteStream::Close() noexcept {
+    m_tls.Close();
+    m_bBroken = false;
+    platform::CloseSocket(&m_socket);
+}
 
 }  // namespace vantrel
