@@ -68,7 +68,9 @@ protected:
         MailFixture::TearDown();
     }
 
-    const TestCertificates& certificates = GetTestCertificates();
+    // Made only where they are used: a build without TLS may lack openssl.
+    const TestCertificates& certificates = platform::TlsAvailable() ? GetTestCertificates() : kNoCertificates;
+    static inline const TestCertificates kNoCertificates{};
 };
 
 TEST_F(SMTPTlsTest, EverySecurityAndAuthVariantDeliversTheMailIntact) {
@@ -218,6 +220,30 @@ TEST_F(SMTPTlsTest, StartTlsIsNeverSkippedAndAFailedHandshakeEndsTheConnection) 
         }
         ASSERT_TRUE(server.Finish()) << server.Failure();
         EXPECT_EQ(server.Received().at(0).find("AUTH"), std::string::npos) << server.Received().at(0);
+    }
+}
+
+// A build without OpenSSL (Windows) still runs: a server that needs TLS is
+// reported unreachable, and nothing is sent to it in plain text.
+class SMTPWithoutTlsTest : public MailFixture {};
+
+TEST_F(SMTPWithoutTlsTest, TlsServersAreReportedUnreachable) {
+    if (platform::TlsAvailable()) GTEST_SKIP() << "this build has TLS";
+    for (const Security security : {Security::Tls, Security::StartTls}) {
+        NewLog();
+        SmtpFaultServer server({security == Security::Tls
+                                    ? SmtpFaultServer::Dialogue{{"", {}, Then::Silence}}
+                                    : SmtpFaultServer::Dialogue{{"", {"220 fault.test ESMTP\r\n"}},
+                                                                {"EHLO ", {"250-fault.test\r\n250 STARTTLS\r\n"}},
+                                                                {"STARTTLS", {"220 go ahead\r\n"}, Then::Silence}}});
+        CSMTPConnection connection("127.0.0.1", server.port(), kUser, kPassword,
+                                   Options(security, Auth::Login, ""));
+        EXPECT_FALSE(connection.Connect());
+        EXPECT_EQ(connection.GetLastError(), ENOTSUP);
+        EXPECT_EQ(Warnings(), std::vector<std::string>{"TLS handshake with the SMTP server 127.0.0.1 on port " +
+                                                       std::to_string(server.port()) +
+                                                       " failed: TLS is not available in this build, "
+                                                       "GetLastError() returns: " + std::to_string(ENOTSUP)});
     }
 }
 
