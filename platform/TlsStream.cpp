@@ -41,24 +41,6 @@ using Clock = std::chrono::steady_clock;
 // mid-record.
 constexpr std::size_t kChunk = 17 * 1024;
 
-bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-
-// Waits for the socket; 0 when ready, otherwise the errno to report.
-int Wait(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs) {
-    int error = 0;
-    switch (WaitForSocket(socket, bWrite, wake, timeoutMs, &error)) {
-        case WaitResult::Ready:
-            return 0;
-        case WaitResult::TimedOut:
-            return ETIMEDOUT;
-        case WaitResult::Woken:
-            return ECANCELED;
-        case WaitResult::Failed:
-            break;
-    }
-    return error != 0 ? error : EIO;
-}
-
 // The reasons OpenSSL queued for the last failure, oldest first, and the
 // certificate check's verdict when it refused the server.
 std::string Reason(const TlsState& state) {
@@ -84,18 +66,8 @@ int Flush(TlsState& state, int socket, int timeoutMs, const WakeEvent* wake) {
     while (BIO_ctrl_pending(state.out) > 0) {
         const int n = BIO_read(state.out, chunk, sizeof chunk);
         if (n <= 0) break;
-        std::size_t nSent = 0;
-        while (nSent < static_cast<std::size_t>(n)) {
-            int error = 0;
-            const long sent = SendSome(socket, chunk + nSent, static_cast<std::size_t>(n) - nSent, &error);
-            if (sent > 0) {
-                nSent += static_cast<std::size_t>(sent);
-                continue;
-            }
-            if (sent < 0 && error == EINTR) continue;
-            if (sent == 0 || !WouldBlock(error)) return sent == 0 ? EPIPE : error;
-            if ((error = Wait(socket, true, wake, timeoutMs)) != 0) return error;
-        }
+        const int error = SendAll(socket, chunk, static_cast<std::size_t>(n), timeoutMs, wake);
+        if (error != 0) return error;
     }
     return 0;
 }
@@ -104,23 +76,9 @@ int Flush(TlsState& state, int socket, int timeoutMs, const WakeEvent* wake) {
 // received, 0 when the server closed the connection, or -1 with *pnError.
 long Fill(TlsState& state, int socket, int timeoutMs, const WakeEvent* wake, int* pnError) {
     char chunk[kChunk];
-    for (;;) {
-        int error = 0;
-        const long n = ReceiveSome(socket, chunk, sizeof chunk, &error);
-        if (n > 0) {
-            BIO_write(state.in, chunk, static_cast<int>(n));
-            return n;
-        }
-        if (n == 0) return 0;
-        if (!WouldBlock(error)) {
-            *pnError = error;
-            return -1;
-        }
-        if ((error = Wait(socket, false, wake, timeoutMs)) != 0) {
-            *pnError = error;
-            return -1;
-        }
-    }
+    const long n = ReceiveWaiting(socket, chunk, sizeof chunk, timeoutMs, wake, pnError);
+    if (n > 0) BIO_write(state.in, chunk, static_cast<int>(n));
+    return n;
 }
 
 int MillisecondsLeft(Clock::time_point deadline) {
