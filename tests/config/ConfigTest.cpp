@@ -71,7 +71,7 @@ std::string ConfigErrorOf(Read read) {
 
 TEST_F(ConfigTest, ReadersConvertPresentKeysAndLeaveAbsentOnesAlone) {
     WriteConfig("MailSendMail=Y\nSMSSendSMS=N   \nLow=-2147483648\nHigh=2147483647\n"
-                "MailSubject=Feed Alert\n");
+                "MailSubject=Feed Alert\nMailSMTPSecurity=StartTLS \n");
     bool bYes = false;
     bool bNo = true;
     int32_t nLow = 0;
@@ -80,17 +80,23 @@ TEST_F(ConfigTest, ReadersConvertPresentKeysAndLeaveAbsentOnesAlone) {
     EXPECT_TRUE(GetConfigBool("mailsendmail", bYes) && GetConfigBool("SMSSendSMS", bNo));
     EXPECT_TRUE(GetConfigLong("Low", nLow) && GetConfigLong("High", nHigh));
     EXPECT_TRUE(GetConfigString("MailSubject", text));
-    EXPECT_TRUE(bYes && !bNo && nLow == INT32_MIN && nHigh == INT32_MAX && text == "Feed Alert");
+    std::size_t nChoice = 0;
+    EXPECT_TRUE(GetConfigChoice("MailSMTPSecurity", {"none", "starttls", "tls"}, nChoice));
+    EXPECT_TRUE(bYes && !bNo && nLow == INT32_MIN && nHigh == INT32_MAX && text == "Feed Alert" && nChoice == 1);
 
     EXPECT_FALSE(GetConfigString("MailFile2Send", text) || GetConfigBool("MailSendErrors", bYes) ||
-                 GetConfigLong("MailErrorsSeverityCode", nLow));
-    EXPECT_TRUE(bYes && nLow == INT32_MIN && text == "Feed Alert");
+                 GetConfigLong("MailErrorsSeverityCode", nLow) || GetConfigChoice("MailSMTPAuth", {"login"}, nChoice));
+    EXPECT_TRUE(bYes && nLow == INT32_MIN && text == "Feed Alert" && nChoice == 1);
 }
 
 TEST_F(ConfigTest, IllegalValuesNameTheValueAndTheKeyAsGiven) {
-    WriteConfig("a=y\nb=Yes\nc=+5\nd=2147483648\ne=-2147483649\nf=-\ng=1 2\n");
+    WriteConfig("a=y\nb=Yes\nc=+5\nd=2147483648\ne=-2147483649\nf=-\ng=1 2\nh=ssl\ni=start tls\n");
     bool bValue = true;
     int32_t nValue = 25;
+    std::size_t nChoice = 7;
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigChoice("H", {"none", "tls"}, nChoice); }), "Illegal value ssl for H");
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigChoice("i", {"starttls"}, nChoice); }), "Illegal value start tls for i");
+    EXPECT_EQ(nChoice, 7u);
     EXPECT_EQ(ConfigErrorOf([&] { GetConfigBool("A", bValue); }), "Illegal value y for A");
     EXPECT_EQ(ConfigErrorOf([&] { LoadConfigBool("b", bValue); }), "Illegal value Yes for b");
     EXPECT_EQ(ConfigErrorOf([&] { GetConfigLong("c", nValue); }), "Illegal value +5 for c");
