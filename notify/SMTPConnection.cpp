@@ -133,6 +133,10 @@ bool CSMTPConnection::StartTls(const std::string& host, int port) {
     m_reader.Clear();
     OutputWarning2Log("TLS handshake with the SMTP server " + host + " on port " + std::to_string(port) +
                       " failed: " + reason + ", GetLastError() returns: " + std::to_string(error));
+    // The reason takes the place of the last reply, which would otherwise be
+    // STARTTLS's 220 or nothing, for the callers' own warnings to quote.
+    m_sLastCommandResponse = "TLS handshake failed: " + reason;
+    m_nLastCommandResponseCode = 0;
     return false;
 }
 

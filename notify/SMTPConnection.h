@@ -97,7 +97,8 @@ public:
     virtual bool ReadResponse(int nExpectedCode, int nTimeoutMs);
 
     // The last reply read, without the ending of its last line (on a failed
-    // read: what had arrived of it), and its code (0 if none).
+    // read: what had arrived of it), and its code (0 if none). After a failed
+    // TLS handshake: "TLS handshake failed: " and the reason, code 0.
     const std::string& GetLastCommandResponse() const { return m_sLastCommandResponse; }
     int GetLastCommandResponseCode() const { return m_nLastCommandResponseCode; }
     // The errno value of the last failure.
