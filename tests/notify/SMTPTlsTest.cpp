@@ -48,8 +48,7 @@ CMailMessage Mail() {
 // aiosmtpd with `certificate`: STARTTLS required before AUTH and MAIL, or
 // TLS from the first byte.
 std::vector<std::string> TlsArguments(const std::string& certificate, Security security) {
-    return {"--tls-cert", certificate, "--tls-key", GetTestCertificates().sKey,
-            security == Security::Tls ? "--implicit-tls" : "--starttls"};
+    return SmtpServerTlsArguments(certificate, security == Security::Tls);
 }
 
 long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
