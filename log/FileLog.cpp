@@ -37,8 +37,8 @@ void FileLog::open(const std::string& path, const std::string& prefix) {
     const std::string directory = path.empty() ? std::string(".") : path;
     m_openTime = UtcTime::Now();
     std::string base = directory;
-    if (base.back() != '/') {
-        base += '/';
+    if (!platform::IsPathSeparator(base.back())) {
+        base += platform::kPathSeparator;
     }
     base += prefix + m_openTime.Date() + ".";
     m_messagesFileName = base + "message.log";
@@ -48,7 +48,7 @@ void FileLog::open(const std::string& path, const std::string& prefix) {
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (int i = 0; i < 3; ++i) {
         std::ofstream& s = stream(targets[i]);
-        s.open(fileName(targets[i]), std::ios::out | std::ios::app | std::ios::binary);
+        s.open(fileName(targets[i]), std::ios::out | std::ios::app);
         if (!s.is_open()) {
             throw FIX::ConfigError(OpenFailureText(i) + fileName(targets[i]));
         }
@@ -66,7 +66,7 @@ void FileLog::clear() {
     closeAll();
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (Target t : targets) {
-        stream(t).open(fileName(t), std::ios::out | std::ios::trunc | std::ios::binary);
+        stream(t).open(fileName(t), std::ios::out | std::ios::trunc);
     }
 }
 
@@ -100,7 +100,7 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
         // A file that failed to open earlier (at a date change, say) is tried
         // again rather than losing its lines for the rest of the day.
         s.clear();
-        s.open(fileName(target), std::ios::out | std::ios::app | std::ios::binary);
+        s.open(fileName(target), std::ios::out | std::ios::app);
         if (!s.is_open()) {
             const int index = target == Target::Messages ? 0 : target == Target::Event ? 1 : 2;
             throw FIX::ConfigError(OpenFailureText(index) + fileName(target));

@@ -40,4 +40,8 @@ std::string GetEnvironment(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+void SetEnvironment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+
+void UnsetEnvironment(const char* name) { ::unsetenv(name); }
+
 }  // namespace vantrel::platform

@@ -34,15 +34,15 @@ std::string AbsentEvent(const std::string& key, const char* value) {
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("VANTREL_CONFIG", configFile.c_str(), 1);
-        ::setenv("VANTREL_LOG_DIR", (dir / "log").c_str(), 1);
+        platform::SetEnvironment("VANTREL_CONFIG", configFile.c_str());
+        platform::SetEnvironment("VANTREL_LOG_DIR", (dir / "log").c_str());
         testing::ResetConfigStore();
         testing::ResetFileLog();
     }
     void TearDown() override {
         testing::ResetFileLog();
-        ::unsetenv("VANTREL_CONFIG");
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_CONFIG");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
         testing::ResetConfigStore();
     }
     void WriteConfig(const std::string& defaults) {
@@ -141,14 +141,14 @@ TEST_F(ConfigTest, UnloadableFileFailsEveryRequestUntilAReadSucceeds) {
 
 TEST_F(ConfigTest, PathComesFromTheEnvironmentAndIsFixedAtFirstUse) {
     EXPECT_EQ(ConfigFilePath(), configFile);
-    ::setenv("VANTREL_CONFIG", "/elsewhere.cfg", 1);
+    platform::SetEnvironment("VANTREL_CONFIG", "/elsewhere.cfg");
     EXPECT_EQ(ConfigFilePath(), configFile);
 
-    ::setenv("VANTREL_CONFIG", "", 1);
+    platform::SetEnvironment("VANTREL_CONFIG", "");
     testing::ResetConfigStore();
     const std::string besideExecutable = platform::ExecutableDirectory() + "vantrel.cfg";
     EXPECT_EQ(ConfigFilePath(), besideExecutable);
-    ::unsetenv("VANTREL_CONFIG");
+    platform::UnsetEnvironment("VANTREL_CONFIG");
     testing::ResetConfigStore();
     EXPECT_EQ(ConfigFilePath(), besideExecutable);
 }

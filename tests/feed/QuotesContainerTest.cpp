@@ -9,6 +9,7 @@
 #include "log/LogFacade.h"
 #include "tests/support/FixText.h"
 #include "tests/support/TempDir.h"
+#include "platform/FileSystem.h"
 
 namespace vantrel {
 namespace {
@@ -19,12 +20,12 @@ using test::SnapshotMessage;
 class QuotesContainerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
+        platform::SetEnvironment("VANTREL_LOG_DIR", logDir.path().c_str());
         testing::ResetFileLog();
     }
     void TearDown() override {
         testing::ResetFileLog();
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
     }
     // The texts of the event file's lines, without time stamp and label.
     std::vector<std::string> EventTexts() {

@@ -1,0 +1,60 @@
+#include "platform/FileSystem.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "platform/win32/Windows.h"
+
+namespace vantrel::platform {
+
+std::string ExecutableDirectory() {
+    char path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // A path of MAX_PATH (260) characters or more does not fit with its NUL
+    // and comes back truncated.
+    if (n == 0 || n >= MAX_PATH) return std::string();
+    char full[MAX_PATH];
+    char* pFilePart = nullptr;
+    const DWORD m = ::GetFullPathNameA(path, MAX_PATH, full, &pFilePart);
+    if (m == 0 || m >= MAX_PATH || pFilePart == nullptr) return std::string();
+    *pFilePart = '\0';  // keeps the "\" before the file name
+    return std::string(full);
+}
+
+void MakeDirectories(const std::string& path) {
+    const bool bDrive = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+    for (std::string::size_type i = bDrive ? 3 : 1; i < path.size(); ++i) {
+        if (IsPathSeparator(path[i])) {
+            ::CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+        }
+    }
+    if (!path.empty()) {
+        ::CreateDirectoryA(path.c_str(), nullptr);
+    }
+}
+
+std::string GetEnvironment(const char* name) {
+    std::string value(256, '\0');
+    for (;;) {
+        const DWORD n = ::GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) return std::string();  // unset (or empty)
+        if (n < value.size()) {
+            value.resize(n);
+            return value;
+        }
+        value.resize(n);  // n is the size needed, NUL included
+    }
+}
+
+// The C run-time keeps its own copy of the environment: both are changed.
+void SetEnvironment(const char* name, const std::string& value) {
+    ::SetEnvironmentVariableA(name, value.c_str());
+    ::_putenv((std::string(name) + "=" + value).c_str());
+}
+
+void UnsetEnvironment(const char* name) {
+    ::SetEnvironmentVariableA(name, nullptr);
+    ::_putenv((std::string(name) + "=").c_str());
+}
+
+}  // namespace vantrel::platform
