@@ -181,6 +181,7 @@ TEST_F(SessionTest, VerdictWaitIsBoundedAndAFailedReadRefuses) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.end == &QuoteServer::Reset && !QuoteServer::ResetsAbortively()) continue;
         vantrel::testing::ResetFileLog();
         std::filesystem::remove_all(logDir.path());
         const Clock::time_point start = Clock::now();
@@ -208,6 +209,7 @@ class LostSessionTest : public SessionFixture, public ::testing::WithParamInterf
 
 TEST_P(LostSessionTest, SessionStaysCountedWithoutQuotesUntilLoggedOff) {
     const bool bReset = GetParam();
+    if (bReset && !QuoteServer::ResetsAbortively()) GTEST_SKIP() << "the test server cannot reset a connection here";
     ASSERT_EQ(ServeLogin(), 1);
     ASSERT_TRUE(SendQuotes({kEur}));
     const uint64_t nEnded = GetQuotesFeedStats().nSessions.load();

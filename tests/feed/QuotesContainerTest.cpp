@@ -7,9 +7,10 @@
 #include <quickfix/Exceptions.h>
 
 #include "log/LogFacade.h"
-#include "tests/support/FixText.h"
-#include "tests/support/TempDir.h"
 #include "platform/FileSystem.h"
+#include "tests/support/FixText.h"
+#include "tests/support/HostProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace vantrel {
 namespace {
@@ -47,12 +48,11 @@ protected:
 };
 
 std::string QuotesContainerTest::GetFileLogEventFile() {
-    const std::time_t now = std::time(nullptr);
     std::tm tm{};
-    ::gmtime_r(&now, &tm);
+    test::GmTime(static_cast<int64_t>(std::time(nullptr)), tm);
     char name[64];
-    std::strftime(name, sizeof name, "/GLOBAL%Y%m%d.event.log", &tm);
-    return LogDirectory() + name;
+    std::strftime(name, sizeof name, "GLOBAL%Y%m%d.event.log", &tm);
+    return LogDirectory() + platform::kPathSeparator + name;
 }
 
 const std::string kEur1 = SnapshotMessage("EUR/USD", {{"0", "1.2345", "1000000"}});

@@ -18,6 +18,11 @@ void LetSigpipeEndTheProcess() {
     pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
 }
 
+bool GmTime(int64_t nSeconds, std::tm& tm) {
+    const std::time_t seconds = static_cast<std::time_t>(nSeconds);
+    return ::gmtime_r(&seconds, &tm) != nullptr;
+}
+
 int UnreadBytes(int socket) {
     int unread = -1;
     return ::ioctl(socket, FIONREAD, &unread) == 0 ? unread : -1;

@@ -2,6 +2,8 @@
 // platform layer, with a Linux and a Windows implementation.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace vantrel {
@@ -11,6 +13,10 @@ namespace test {
 // sees it if the library ever raised one. Nothing on Windows, which has no
 // SIGPIPE.
 void LetSigpipeEndTheProcess();
+
+// The C library's UTC breakdown of a time. False where it has none: Windows
+// breaks down no time before 1970.
+bool GmTime(int64_t nSeconds, std::tm& tm);
 
 // Bytes waiting unread in a socket's receive queue, or -1 on failure.
 int UnreadBytes(int socket);

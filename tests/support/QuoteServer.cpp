@@ -131,6 +131,8 @@ void QuoteServer::Reset() {
     Close();
 }
 
+bool QuoteServer::ResetsAbortively() { return true; }
+
 bool QuoteServer::WaitForClientClose(int timeoutMs) {
     if (m_client < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

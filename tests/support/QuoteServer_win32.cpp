@@ -131,6 +131,11 @@ void QuoteServer::Reset() {
     Close();
 }
 
+bool QuoteServer::ResetsAbortively() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
 bool QuoteServer::WaitForClientClose(int timeoutMs) {
     if (m_client < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

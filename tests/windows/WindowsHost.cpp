@@ -44,12 +44,16 @@ struct Api {
     bool Load() {
         module = ::LoadLibraryA("vantrel.dll");
         if (module == nullptr) return false;
-        login = reinterpret_cast<LoginFn>(::GetProcAddress(module, "Login"));
-        logoff = reinterpret_cast<LogoffFn>(::GetProcAddress(module, "Logoff"));
-        handler = reinterpret_cast<HandlerFn>(::GetProcAddress(module, "GetExceptionHandler"));
-        quotes = reinterpret_cast<QuotesFn>(::GetProcAddress(module, "GetLastQuotes"));
-        nquotes = reinterpret_cast<NQuotesFn>(::GetProcAddress(module, "GetLastNQuotes"));
+        Find(login, "Login");
+        Find(logoff, "Logoff");
+        Find(handler, "GetExceptionHandler");
+        Find(quotes, "GetLastQuotes");
+        Find(nquotes, "GetLastNQuotes");
         return login && logoff && handler && quotes && nquotes;
+    }
+    template <typename Function>
+    void Find(Function& function, const char* name) {
+        function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
     }
     void Free() {
         ::FreeLibrary(module);
@@ -79,6 +83,11 @@ int main(int argc, char** argv) {
     const int port = std::atoi(argv[1]);
     const char* password = argv[2];
     const int closedPort = std::atoi(argv[3]);
+
+    // Wine cannot load ws2_32.dll a second time into a process that has
+    // unloaded it, which happens here when the DLL, its only user, unloads.
+    // Hosts that use sockets themselves keep it loaded, as this one does.
+    ::LoadLibraryA("ws2_32.dll");
 
     Api api;
     if (!api.Load()) {
@@ -118,9 +127,11 @@ int main(int argc, char** argv) {
           "Login to an unknown host returns -1");
     Check(api.logoff() == 0, "no session is left after failed logins");
 
-    // After the session the DLL unloads at FreeLibrary.
+    // After the session the DLL unloads at FreeLibrary, or as soon as the
+    // thread of the last failed Login, which Login does not wait for, has
+    // ended.
     api.Free();
-    Check(!IsLoaded(), "FreeLibrary after Logoff unloads the DLL");
+    Check(WaitFor([] { return !IsLoaded(); }), "FreeLibrary after Logoff unloads the DLL");
 
     // FreeLibrary during a session: the quotes thread keeps the DLL loaded
     // until the session ends; a new handle's Logoff ends it, and the DLL then

@@ -20,7 +20,7 @@ fail() {
 }
 
 # Exactly the five functions, under their plain names.
-exports=$("$OBJDUMP" -p "$DLL" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NF == 3 { print $3 }' | sort | tr '\n' ' ')
+exports=$("$OBJDUMP" -p "$DLL" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NF == 3 && $2 ~ /^[0-9]+\]$/ { print $3 }' | sort | tr '\n' ' ')
 [ "$exports" = "GetExceptionHandler GetLastNQuotes GetLastQuotes Login Logoff " ] || fail "exports: $exports"
 
 # The host and the DLL in a directory of their own; no settings file there.
@@ -41,7 +41,8 @@ port=$(cat "$WORK/port")
 # A loopback port with nothing listening.
 closed=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
-"$WINE" "$WORK/bin/$(basename "$HOST")" "$port" secret "$closed" || fail "the host's checks failed"
+"$WINE" "$WORK/bin/$(basename "$HOST")" "$port" secret "$closed" ||
+    fail "the host's checks failed; its log: $(cat "$WORK"/bin/REVar/GLOBAL*.event.log 2>&1)"
 
 # The log: three dated files in REVar beside the host, "[LR]" lines ending
 # in CR LF, Windows socket error codes, and never the password.
@@ -49,8 +50,10 @@ log=$WORK/bin/REVar
 ls "$log"/GLOBAL*.message.log "$log"/GLOBAL*.transact.log >/dev/null || fail "no message or transaction file in $log"
 events=$(cat "$log"/GLOBAL*.event.log)
 [ -n "$events" ] || fail "no event file in $log"
+# (An entry whose text holds line breaks spans several lines.)
 while IFS= read -r line; do
-    [[ $line == "[LR]<"????????-??:??:??", "*$'\r' ]] || fail "not a CR LF ended [LR] line: $line"
+    [[ $line == *$'\r' ]] || fail "a line not ended by CR LF: $line"
+    [[ $line != "[LR]"* || $line == "[LR]<"????????-??:??:??", "* ]] || fail "a malformed [LR] line: $line"
 done <<<"$events"
 events=${events//$'\r'/}
 for expected in \
