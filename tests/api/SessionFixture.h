@@ -15,6 +15,7 @@
 #include "feed/QuotesContainer.h"
 #include "feed/QuotesThread.h"
 #include "log/LogFacade.h"
+#include "tests/support/AlertHandlers.h"
 #include "tests/support/FixText.h"
 #include "tests/support/QuoteServer.h"
 #include "tests/support/TempDir.h"
@@ -31,6 +32,7 @@ constexpr const char* kGranted = "#1 Login granted\r\n";
 class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        SetUpAlertHandlersAside();
         platform::SetEnvironment("VANTREL_LOG_DIR", logDir.path().c_str());
         vantrel::testing::ResetFileLog();
         vantrel::testing::SetHandshakeTimeouts(5000, 5000);
