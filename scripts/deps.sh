@@ -5,8 +5,13 @@ VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
                   libcurl4-openssl-dev)
 
 vantrel_install_deps() {
+    vantrel_install_packages "${VANTREL_PACKAGES[@]}"
+}
+
+# Installs those of the given packages that are missing.
+vantrel_install_packages() {
     local missing=() p
-    for p in "${VANTREL_PACKAGES[@]}"; do
+    for p in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
             missing+=("$p")
         fi
@@ -19,6 +24,12 @@ vantrel_install_deps() {
     fi
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # Packages of another architecture (wine32:i386) need it enabled first.
+    for p in "${missing[@]}"; do
+        if [[ $p == *:* ]] && ! dpkg --print-foreign-architectures | grep -qx "${p#*:}"; then
+            dpkg --add-architecture "${p#*:}"
+        fi
+    done
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
@@ -32,26 +43,7 @@ VANTREL_WINDOWS_PACKAGES=(cmake ninja-build g++ pkg-config python3 libquickfix-d
                           wine wine64 wine32:i386 googletest dpkg-dev xz-utils zip)
 
 vantrel_install_windows_deps() {
-    local missing=() p
-    for p in "${VANTREL_WINDOWS_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages. Install them with:" >&2
-        echo "  sudo dpkg --add-architecture i386 && sudo apt-get update &&" \
-             "sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-    fi
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    vantrel_install_packages "${VANTREL_WINDOWS_PACKAGES[@]}"
 }
 
 # Enables Debian's source entries (deb-src) beside the binary ones, from the

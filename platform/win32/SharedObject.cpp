@@ -1,7 +1,5 @@
 #include "platform/SharedObject.h"
 
-#include <utility>
-
 #include "platform/win32/Windows.h"
 
 namespace vantrel::platform {
@@ -27,20 +25,6 @@ SharedObject::SharedObject(const std::string& path) {
     }
     m_pHandle = ::LoadLibraryA(path.c_str());
     if (m_pHandle == nullptr) m_error = LastErrorText(::GetLastError());
-}
-
-SharedObject::~SharedObject() { Close(); }
-
-SharedObject::SharedObject(SharedObject&& other) noexcept
-    : m_pHandle(std::exchange(other.m_pHandle, nullptr)), m_error(std::move(other.m_error)) {}
-
-SharedObject& SharedObject::operator=(SharedObject&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_pHandle = std::exchange(other.m_pHandle, nullptr);
-        m_error = std::move(other.m_error);
-    }
-    return *this;
 }
 
 void* SharedObject::Symbol(const char* name) const noexcept {

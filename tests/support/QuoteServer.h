@@ -62,6 +62,8 @@ public:
 private:
     // One receive into m_received; false on end of stream, failure or time-out.
     bool ReceiveSome(int timeoutMs);
+    // Whether the client's socket becomes readable within `timeoutMs`.
+    bool ClientReadable(int timeoutMs) const;
 
     int m_listener = -1;
     int m_client = -1;

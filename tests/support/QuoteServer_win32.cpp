@@ -79,6 +79,8 @@ bool QuoteServer::Accept(int timeoutMs) {
     return m_client >= 0;
 }
 
+bool QuoteServer::ClientReadable(int timeoutMs) const { return WaitReadable(m_client, timeoutMs); }
+
 bool QuoteServer::HasPendingClient() const { return WaitReadable(m_listener, 0); }
 
 bool QuoteServer::ReceiveSome(int timeoutMs) {
@@ -88,21 +90,6 @@ bool QuoteServer::ReceiveSome(int timeoutMs) {
     if (n <= 0) return false;
     m_received.append(buffer, static_cast<size_t>(n));
     return true;
-}
-
-bool QuoteServer::ReadLine(std::string& line, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const std::string::size_type lf = m_received.find('\n', m_nConsumed);
-        if (lf != std::string::npos) {
-            line = m_received.substr(m_nConsumed, lf - m_nConsumed);
-            m_nConsumed = lf + 1;
-            return true;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left < 0 || !ReceiveSome(static_cast<int>(left))) return false;
-    }
 }
 
 bool QuoteServer::Send(std::string_view bytes) {
@@ -134,17 +121,6 @@ void QuoteServer::Reset() {
 bool QuoteServer::ResetsAbortively() {
     const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
     return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
-
-bool QuoteServer::WaitForClientClose(int timeoutMs) {
-    if (m_client < 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left < 0 || !WaitReadable(m_client, static_cast<int>(left))) return false;
-        if (!ReceiveSome(0)) return true;
-    }
 }
 
 UnansweredPort::UnansweredPort() {
