@@ -9,6 +9,14 @@
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(vantrel_export_names Login@16 Logoff@0 GetExceptionHandler@0 GetLastQuotes@28 GetLastNQuotes@24)
   target_link_options(vantrel PRIVATE -Wl,--kill-at)
+  # The linker's own import library would name the plain symbols; dlltool
+  # with --kill-at writes one whose symbols keep the decoration (_Login@16)
+  # and import the plain names.
+  find_program(VANTREL_DLLTOOL NAMES ${CMAKE_DLLTOOL} ${VANTREL_MINGW_TRIPLE}-dlltool REQUIRED)
+  add_custom_command(TARGET vantrel POST_BUILD
+    COMMAND ${VANTREL_DLLTOOL} --kill-at --input-def ${PROJECT_BINARY_DIR}/vantrel.def
+            --dllname vantrel.dll --output-lib $<TARGET_LINKER_FILE:vantrel>
+    VERBATIM)
 else()
   set(vantrel_export_names Login Logoff GetExceptionHandler GetLastQuotes GetLastNQuotes)
 endif()

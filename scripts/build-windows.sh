@@ -10,6 +10,7 @@
 #   BUILD_DIR_PREFIX  build directories are <prefix>win32, <prefix>win64
 #                     (default: build-)
 #   BUILD_TYPE        CMake build type (default: Release)
+#   WINDOWS_TEST_ARCHS  the builds that include the tests (default: all)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -28,7 +29,8 @@ for arch in ${WINDOWS_ARCHS:-win32 win64}; do
     cmake -S . -B "$dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/$toolchain.cmake" \
         -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
-        -DVANTREL_QUICKFIX_SOURCE_DIR="$quickfix"
+        -DVANTREL_QUICKFIX_SOURCE_DIR="$quickfix" \
+        -DVANTREL_BUILD_TESTS="$(case " ${WINDOWS_TEST_ARCHS-win32 win64} " in *" $arch "*) echo ON ;; *) echo OFF ;; esac)"
     cmake --build "$dir"
     echo "Built $dir/vantrel.dll"
 done
