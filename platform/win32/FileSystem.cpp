@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include "platform/win32/Windows.h"
 
@@ -55,6 +58,34 @@ void SetEnvironment(const char* name, const std::string& value) {
 void UnsetEnvironment(const char* name) {
     ::SetEnvironmentVariableA(name, nullptr);
     ::_putenv((std::string(name) + "=").c_str());
+}
+
+FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    struct _stat64 status {};
+    if (::_stat64(path.c_str(), &status) != 0) return FileReadResult::NoStatus;
+    // Windows opens no directory as a file: that reads as a failed open.
+    const int fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) return FileReadResult::OpenFailed;
+    // The size from the status is only a first guess: the file may grow or
+    // shrink meanwhile, so reading goes on to the end of the file.
+    content.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) : 0);
+    size_t nRead = 0;
+    for (;;) {
+        if (nRead == content.size()) content.resize(content.size() + 64 * 1024);
+        const size_t want = content.size() - nRead;
+        const int n = ::_read(fd, content.data() + nRead, want > 0x40000000u ? 0x40000000u : static_cast<unsigned>(want));
+        if (n < 0) {
+            ::_close(fd);
+            content.clear();
+            return FileReadResult::ReadFailed;
+        }
+        if (n == 0) break;
+        nRead += static_cast<size_t>(n);
+    }
+    ::_close(fd);
+    content.resize(nRead);
+    return FileReadResult::Ok;
 }
 
 }  // namespace vantrel::platform

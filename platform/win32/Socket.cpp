@@ -7,9 +7,14 @@
 #include "platform/Socket.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "platform/ErrorCodes.h"
+#include "platform/Thread.h"
 #include "platform/win32/Windows.h"
 
 namespace vantrel::platform {
@@ -60,6 +65,15 @@ void WakeEvent::Signal() noexcept {
     if (m_fd != kInvalidSocket) ::send(Native(m_fd), &one, 1, 0);
 }
 
+bool WakeEvent::IsSignalled() const noexcept {
+    if (m_fd == kInvalidSocket) return false;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Native(m_fd), &readable);
+    timeval now{0, 0};
+    return ::select(0, &readable, nullptr, nullptr, &now) == 1;
+}
+
 void WakeEvent::Clear() noexcept {
     if (m_fd == kInvalidSocket) return;
     char buffer[64];
@@ -79,26 +93,83 @@ int CreateTcpSocket() noexcept {
 
 namespace {
 
-bool ResolveIPv4(const char* host, in_addr* pAddress) {
-    if (host == nullptr) return false;
-    if (::inet_pton(AF_INET, host, pAddress) == 1) return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) return false;
-    *pAddress = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
-    ::freeaddrinfo(result);
-    return true;
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds until `deadline`, 0 when it has passed, at most a day.
+int MillisecondsLeft(Clock::time_point deadline) {
+    constexpr long long kDay = 24LL * 3600 * 1000;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(left < 0 ? 0 : left > kDay ? kDay : left);
+}
+
+// A name look-up on a thread of its own, so that the caller can stop waiting
+// for it. Shared with that thread, which may outlive the wait; the thread
+// holds a reference on the module meanwhile (LibraryThread).
+struct PendingLookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool bDone = false;
+    bool bFound = false;
+    in_addr address{};
+};
+
+// The first IPv4 address of `host`, waiting at most until `deadline` and
+// giving up when `wake` is signalled. 0, or one of kErrorHostNotResolved,
+// kErrorTimedOut, kErrorCanceled.
+int ResolveIPv4(const char* host, Clock::time_point deadline, const WakeEvent* wake, in_addr* pAddress) {
+    if (host == nullptr) return kErrorHostNotResolved;
+    if (::inet_pton(AF_INET, host, pAddress) == 1) return 0;
+    std::shared_ptr<PendingLookup> lookup;
+    try {
+        lookup = std::make_shared<PendingLookup>();
+        LibraryThread thread;
+        const bool bStarted = thread.Start([lookup, name = std::string(host)] {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            const bool bFound = ::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
+            std::lock_guard<std::mutex> guard(lookup->mutex);
+            if (bFound) lookup->address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+            if (found != nullptr) ::freeaddrinfo(found);
+            lookup->bFound = bFound;
+            lookup->bDone = true;
+            lookup->done.notify_all();
+        });
+        if (!bStarted) return kErrorHostNotResolved;
+        thread.Detach();
+    } catch (...) {
+        return kErrorHostNotResolved;
+    }
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    for (;;) {
+        if (lookup->bDone) break;
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0) return kErrorTimedOut;
+        if (wake != nullptr && wake->IsSignalled()) return kErrorCanceled;
+        // Short slices, so that a stop request is seen within 20 ms.
+        lookup->done.wait_for(lock, std::chrono::milliseconds(left < 20 ? left : 20));
+    }
+    if (!lookup->bFound) return kErrorHostNotResolved;
+    *pAddress = lookup->address;
+    return 0;
 }
 
 }  // namespace
 
 int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept {
+    return ConnectTcp(socket, host, port, timeoutMs, nullptr, pnError);
+}
+
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
+               int* pnError) noexcept {
     *pnError = 0;
+    const Clock::time_point deadline =
+        timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
     in_addr address{};
-    if (!ResolveIPv4(host, &address)) {
-        *pnError = kErrorHostNotResolved;
+    const int resolved = ResolveIPv4(host, deadline, wake, &address);
+    if (resolved != 0) {
+        *pnError = resolved;
         return -1;
     }
     if (socket == kInvalidSocket) {
@@ -115,9 +186,9 @@ int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnErr
         *pnError = error;
         return -1;
     }
-    const WaitResult wait = WaitForSocket(socket, true, nullptr, timeoutMs, pnError);
-    if (wait == WaitResult::TimedOut) {
-        *pnError = kErrorTimedOut;
+    const WaitResult wait = WaitForSocket(socket, true, wake, MillisecondsLeft(deadline), pnError);
+    if (wait == WaitResult::TimedOut || wait == WaitResult::Woken) {
+        *pnError = wait == WaitResult::TimedOut ? kErrorTimedOut : kErrorCanceled;
         return -1;
     }
     if (wait != WaitResult::Ready) return -1;
@@ -192,6 +263,14 @@ int CloseSocket(int* pSocket) noexcept {
     const int result = ::closesocket(Native(*pSocket));
     *pSocket = kInvalidSocket;
     return result;
+}
+
+std::string LocalHostName(std::size_t maxLength) {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    std::string text(name);
+    if (text.size() > maxLength) text.resize(maxLength);
+    return text;
 }
 
 }  // namespace vantrel::platform
