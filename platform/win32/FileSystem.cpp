@@ -88,4 +88,8 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     return FileReadResult::Ok;
 }
 
+// Windows files carry access control lists, not permission bits: there are
+// no bits to report.
+int FilePermissions(const std::string&) { return -1; }
+
 }  // namespace vantrel::platform
