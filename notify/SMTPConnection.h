@@ -1,13 +1,16 @@
 // The library's SMTP client: one connection to a mail server, logged in with
-// AUTH LOGIN, over which whole mails are sent.
+// AUTH LOGIN (or AUTH PLAIN, or not at all), in plain text or protected by TLS
+// (STARTTLS, or TLS from the first byte), over which whole mails are sent.
 //
 // Every failure is reported as a warning through the log facade and as a
-// false result; the server's last reply (text and code) and the errno of the
-// last failure stay readable for the caller's own warning. Codes: errno values,
-// 0 when the server closed the connection, ETIMEDOUT when it stayed silent
-// for the reply time-out, EPROTO when its reply had an unexpected code,
-// EINVAL when the host name did not resolve, ECANCELED when the wake event
-// cut a wait short.
+// false result; the server's last reply (text and code) and the error code of
+// the last failure stay readable for the caller's own warning. Codes: the
+// platform's socket codes (errno values on Linux, WSAGetLastError values on
+// Windows), 0 when the server closed the connection, and those of
+// platform/ErrorCodes.h: kErrorTimedOut when it stayed silent for the reply
+// time-out, kErrorUnexpectedReply when its reply had an unexpected code,
+// kErrorHostNotResolved when the host name did not resolve, kErrorCanceled
+// when the wake event cut a wait short.
 //
 // A connection is used by one thread at a time; only its reference count is
 // touched from several threads.
@@ -26,6 +29,23 @@
 
 namespace vantrel {
 
+// How a connection protects and authenticates its dialogue. The defaults are
+// plain TCP and AUTH LOGIN.
+struct SMTPOptions {
+    enum class Security {
+        None,      // plain TCP throughout
+        StartTls,  // EHLO, STARTTLS, TLS handshake, EHLO again, then AUTH; a
+                   // server that does not offer STARTTLS is refused
+        Tls,       // TLS from the first byte (usually port 465)
+    };
+    enum class Auth { Login, Plain, None };
+
+    Security security = Security::None;
+    Auth auth = Auth::Login;
+    // The server's certificate check (TLS only).
+    platform::TlsPeerCheck peer;
+};
+
 class CSMTPConnection {
 public:
     // Longest silence accepted while a reply is awaited.
@@ -34,8 +54,10 @@ public:
     static constexpr int kConnectTimeoutMs = 10000;
 
     // Stores copies of the arguments; no network activity. `stream` carries
-    // the dialogue; null gives plain TCP.
+    // the dialogue; null gives TCP.
     CSMTPConnection(std::string host, int port, std::string user, std::string password,
+                    std::unique_ptr<CByteStream> stream = nullptr);
+    CSMTPConnection(std::string host, int port, std::string user, std::string password, SMTPOptions options,
                     std::unique_ptr<CByteStream> stream = nullptr);
     // Sends QUIT when still connected (unless the wake event is signalled:
     // the library is being unloaded), then closes the connection, and
@@ -52,7 +74,10 @@ public:
 
     // Connects and logs in: greeting 220, EHLO 250, AUTH LOGIN 334 with the
     // prompts "Username:" (or "User Name") and "Password:" (base64, any letter
-    // case, a final ":" or NUL bytes ignored), then 235. The first form uses the stored values; the second its arguments
+    // case, a final ":" or NUL bytes ignored), then 235. With the options:
+    // TLS before the greeting, or STARTTLS (220) and a second EHLO after
+    // the first; AUTH PLAIN with the credentials at once, then 235; or no
+    // AUTH. The first form uses the stored values; the second its arguments
     // (the stored ones are not changed). A connection still open is closed
     // first.
     bool Connect();
@@ -74,12 +99,14 @@ public:
     virtual bool ReadResponse(int nExpectedCode, int nTimeoutMs);
 
     // The last reply read, without the ending of its last line (on a failed
-    // read: what had arrived of it), and its code (0 if none).
+    // read: what had arrived of it), and its code (0 if none). After a failed
+    // TLS handshake: "TLS handshake failed: " and the reason, code 0.
     const std::string& GetLastCommandResponse() const { return m_sLastCommandResponse; }
     int GetLastCommandResponseCode() const { return m_nLastCommandResponseCode; }
     // The errno value of the last failure.
     int GetLastError() const { return m_nLastError; }
     bool IsConnected() const { return m_bConnected; }
+    const SMTPOptions& GetOptions() const { return m_options; }
 
     // The event that cuts every wait short (library unload); null for none.
     void SetWakeEvent(const platform::WakeEvent* wake) noexcept { m_pStream->SetWakeEvent(wake); }
@@ -90,9 +117,12 @@ private:
     // Sends a piece of the DATA stream; on failure warns `failure` followed by
     // the error code.
     bool SendPiece(std::string_view bytes, const char* failure);
-    // Sends the base64 form of `secret` and a line end, wiping the copies.
-    bool SendSecret(const std::string& secret);
-    // Whether the last reply's prompt is `expected`; EPROTO when not.
+    // Sends `prefix`, the base64 form of `secret` and a line end, wiping the
+    // copies.
+    bool SendSecret(const std::string& secret, std::string_view prefix = std::string_view());
+    bool StartTls(const std::string& host, int port);
+    bool Login(const std::string& user, const std::string& password);
+    // Whether the last reply's prompt is `expected`; kErrorUnexpectedReply when not.
     bool ChallengeIs(std::string_view expected);
     // Ends a failed Connect: disconnects, warns, and keeps the failure's
     // reply and code (not QUIT's) for the caller. False.
@@ -105,6 +135,7 @@ private:
     int m_nPort;
     std::string m_sUser;
     std::string m_sPassword;
+    SMTPOptions m_options;
     std::unique_ptr<CByteStream> m_pStream;
     bool m_bConnected = false;
     std::string m_sLastCommandResponse;

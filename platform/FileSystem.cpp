@@ -47,6 +47,10 @@ std::string GetEnvironment(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+void SetEnvironment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+
+void UnsetEnvironment(const char* name) { ::unsetenv(name); }
+
 FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();
     struct stat status {};
@@ -72,6 +76,12 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     ::close(fd);
     content.resize(nRead);
     return FileReadResult::Ok;
+}
+
+int FilePermissions(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return -1;
+    return static_cast<int>(status.st_mode & 07777);
 }
 
 }  // namespace vantrel::platform

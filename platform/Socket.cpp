@@ -245,6 +245,7 @@ WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int tim
     }
 }
 
+
 int CloseSocket(int* pSocket) noexcept {
     if (pSocket == nullptr || *pSocket == kInvalidSocket) return 0;
     const int result = ::close(*pSocket);
