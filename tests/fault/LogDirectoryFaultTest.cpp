@@ -1,7 +1,8 @@
 // Faults of the file system under the log: the log directory removed, or
 // made read-only, while the library logs. Every call returns at once, lines
-// that cannot be written are dropped, and logging resumes at the first line
-// after the directory is writable again.
+// that cannot be written are dropped, and logging resumes with the first line
+// once the directory is writable again (a file that failed to open is tried
+// again at most once a second).
 //
 // Tests run as root, for whom permission bits change nothing, so a directory
 // is made read-only with a read-only bind mount in a private mount namespace;
@@ -92,6 +93,7 @@ TEST_F(LogDirectoryFault, DirectoryRemovedUnderAReadOnlyParent) {
         OutputWarning2Log("line three");
         EXPECT_FALSE(FileExists(logDir));
     }
+    clock.set(EpochMillis(2026, 12, 8, 23, 59, 1));
     OutputEvent2Log("line four");
     const std::string events = Events("20261208");
     EXPECT_FALSE(Holds(events, "line two"));
@@ -109,6 +111,7 @@ TEST_F(LogDirectoryFault, DirectoryReadOnlyWhenTheDateChanges) {
         OutputError2Log(2, "line four");
         EXPECT_FALSE(FileExists(EventFile("20261209")));
     }
+    clock.set(EpochMillis(2026, 12, 9, 0, 0, 2));
     OutputEvent2Log("line five");
     EXPECT_TRUE(Holds(Events("20261208"), "line one"));
     EXPECT_TRUE(Holds(Events("20261208"), "line two"));
