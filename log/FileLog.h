@@ -7,6 +7,8 @@
 //   <dir>/<prefix>YYYYMMDD.transact.log  onTransaction
 //
 // Each line is "[LR]<YYYYMMDD-HH:MM:SS" + label + text + LF, the time in UTC.
+// The text is written with its control characters escaped (CR as \r, LF as
+// \n, other bytes below 0x20 and DEL as \xNN), so every entry is one line.
 // One process-wide recursive lock serialises every write and clear() of every
 // FileLog, so lines from different threads never interleave.
 #pragma once
