@@ -5,13 +5,14 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/Resolver.h"
 
 namespace vantrel::platform {
 
@@ -35,6 +36,12 @@ void WakeEvent::Clear() noexcept {
     }
 }
 
+bool WakeEvent::IsSignalled() const noexcept {
+    if (m_fd < 0) return false;
+    pollfd fd{m_fd, POLLIN, 0};
+    return ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;
+}
+
 int CreateTcpSocket() noexcept {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd >= 0) {
@@ -46,19 +53,6 @@ int CreateTcpSocket() noexcept {
 
 namespace {
 
-bool ResolveIPv4(const char* host, in_addr* pAddress) {
-    if (host == nullptr) return false;
-    if (::inet_pton(AF_INET, host, pAddress) == 1) return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) return false;
-    *pAddress = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
-    ::freeaddrinfo(result);
-    return true;
-}
-
 // Drops a connection attempt so that the socket is left unconnected.
 void Disconnect(int socket) {
     sockaddr unspecified{};
@@ -68,11 +62,15 @@ void Disconnect(int socket) {
 
 }  // namespace
 
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept {
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError,
+               const WakeEvent* wake) noexcept {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
     *pnError = 0;
     in_addr address{};
-    if (!ResolveIPv4(host, &address)) {
-        *pnError = EINVAL;
+    const int resolved = ResolveIPv4(host, timeoutMs, wake, &address.s_addr);
+    if (resolved != 0) {
+        *pnError = resolved;
         return -1;
     }
     if (socket == kInvalidSocket) {
@@ -88,10 +86,16 @@ int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnErr
         *pnError = errno;
         return -1;
     }
-    const WaitResult wait = WaitForSocket(socket, true, nullptr, timeoutMs, pnError);
-    if (wait == WaitResult::TimedOut) {
+    // The resolution has used part of the bound.
+    int leftMs = -1;
+    if (timeoutMs >= 0) {
+        const auto usedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        leftMs = usedMs >= timeoutMs ? 0 : static_cast<int>(timeoutMs - usedMs);
+    }
+    const WaitResult wait = WaitForSocket(socket, true, wake, leftMs, pnError);
+    if (wait == WaitResult::TimedOut || wait == WaitResult::Woken) {
         Disconnect(socket);
-        *pnError = ETIMEDOUT;
+        *pnError = wait == WaitResult::Woken ? ECANCELED : ETIMEDOUT;
         return -1;
     }
     if (wait != WaitResult::Ready) return -1;

@@ -24,6 +24,7 @@ public:
 
     void Signal() noexcept;
     void Clear() noexcept;
+    bool IsSignalled() const noexcept;
     int fd() const noexcept { return m_fd; }
 
 private:
@@ -34,11 +35,14 @@ private:
 int CreateTcpSocket() noexcept;
 
 // Resolves `host` (dotted IPv4 address or name, IPv4 only) and connects,
-// waiting at most `timeoutMs`. Returns 0 when connected; -1 otherwise with the
-// reason in *pnError (EINVAL: the host does not resolve or is null;
-// ETIMEDOUT: no answer in time; otherwise the connect's errno). A failed
-// socket is left unconnected, so that sending on it fails.
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
+// waiting at most `timeoutMs` for both together, and returning early when
+// `wake` (may be null) is signalled. Returns 0 when connected; -1 otherwise
+// with the reason in *pnError (EINVAL: the host does not resolve or is null;
+// ETIMEDOUT: no answer in time, from the resolver or the server; ECANCELED:
+// woken; otherwise the connect's errno). A failed socket is left
+// unconnected, so that sending on it fails.
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError,
+               const WakeEvent* wake = nullptr) noexcept;
 
 // One send of up to `size` bytes, never raising SIGPIPE. Returns the bytes
 // taken, or -1 with errno in *pnError (EAGAIN when the buffer is full).
