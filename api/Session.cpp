@@ -11,18 +11,7 @@
 
 namespace vantrel {
 
-std::atomic<int32_t> g_nSessionsCnt{0};
-int g_Socket = platform::kInvalidSocket;
-int g_nConnectError = 0;
-std::atomic<uint8_t> g_bLogoffRequested{0};
-platform::WatchedValue<uint8_t> g_bQuotesThreadState{0};
 std::atomic<int> g_nConnectTimeoutMs{10000};
-std::atomic<int> g_nVerdictTimeoutMs{30000};
-
-platform::WakeEvent& QuotesThreadWakeEvent() {
-    static platform::WakeEvent wake;
-    return wake;
-}
 
 namespace {
 

@@ -13,6 +13,19 @@
 #include "log/LogFacade.h"
 
 namespace vantrel {
+
+std::atomic<int32_t> g_nSessionsCnt{0};
+int g_Socket = platform::kInvalidSocket;
+int g_nConnectError = 0;
+std::atomic<uint8_t> g_bLogoffRequested{0};
+platform::WatchedValue<uint8_t> g_bQuotesThreadState{0};
+std::atomic<int> g_nVerdictTimeoutMs{30000};
+
+platform::WakeEvent& QuotesThreadWakeEvent() {
+    static platform::WakeEvent wake;
+    return wake;
+}
+
 namespace {
 
 constexpr std::string_view kGranted = "#1 Login granted";
