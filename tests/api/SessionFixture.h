@@ -40,6 +40,12 @@ protected:
         }
         EXPECT_EQ(g_nSessionsCnt.load(), 0);
         EXPECT_EQ(LogText().find(kPassword), std::string::npos) << "the password reached the log";
+        // Every entry is one line, whatever the texts held.
+        const std::string text = LogText();
+        for (std::string::size_type at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+            EXPECT_EQ(text.compare(at, 5, "[LR]<"), 0) << "not a log line: " << text.substr(at, 80);
+            if (text.find('\n', at) == std::string::npos) break;
+        }
         vantrel::testing::SetHandshakeTimeouts(0, 0);
         vantrel::testing::ResetFileLog();
         ::unsetenv("VANTREL_LOG_DIR");

@@ -141,9 +141,10 @@ TEST_F(SessionTest, ConnectionThatCannotBeMadeFailsTheLogin) {
     EXPECT_FALSE(server.HasPendingClient());
     EXPECT_EQ(::Logoff(), 0);
 
-    // The unsent credentials are logged with the password masked.
+    // The unsent credentials are logged on one line, with the password
+    // masked and the line ends escaped.
     const std::string unsent = std::string("Error (2)>: SendString() Error: Can`t send string: ") + kLogin +
-                               "\r\n********\r\n";
+                               "\\r\\n********\\r\\n\n";
     size_t count = 0;
     for (std::string::size_type at = 0; (at = LogText().find(unsent, at)) != std::string::npos; ++at) ++count;
     EXPECT_EQ(count, 2u) << LogText();
