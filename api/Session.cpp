@@ -28,14 +28,19 @@ void JoinQuotesThread() {
     }
 }
 
-// Stops a running session when the library is unloaded or the process exits.
-// Created by the first Login after the objects the quotes thread uses, so it
-// is destroyed before them: no library thread outlives the library.
+// Stops a running session when the library is unloaded or the process exits,
+// and ends a Login still resolving, connecting or waiting for its verdict on
+// another thread. Created by the first Login after the objects the quotes
+// thread uses, so it is destroyed before them: no library thread outlives the
+// library.
 struct SessionReaper {
     ~SessionReaper() {
-        if (!g_QuotesThread.joinable()) return;
         g_bLogoffRequested.store(1);
         QuotesThreadWakeEvent().Signal();
+        // Every wait of Login and Logoff ends on the stop request, so this
+        // takes the lock as soon as a call under way has returned; no thread
+        // can be started after it.
+        std::lock_guard<std::recursive_mutex> guard(g_hSessionMutex);
         JoinQuotesThread();
     }
 };
@@ -58,7 +63,10 @@ int Login(const char* host, int port, const char* login, const char* password) {
     OutputEvent2Log("Login() is started.");
     PrepareForUnload();
     JoinQuotesThread();  // a thread whose session ended by itself
+    // A stale wake-up must not cut this session short; a stop that the
+    // library's unload has requested meanwhile must.
     QuotesThreadWakeEvent().Clear();
+    if (g_bLogoffRequested.load()) QuotesThreadWakeEvent().Signal();
     const unsigned long long nVersion = g_bQuotesThreadState.setAndVersion(1);
 
     g_Socket = platform::CreateTcpSocket();

@@ -1,5 +1,6 @@
 #include "feed/QuotesThread.h"
 
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -109,7 +110,11 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     std::string_view verdict;
     if (!ReadString(g_Socket, splitter, verdict, &nLastError, &QuotesThreadWakeEvent(),
                     g_nVerdictTimeoutMs.load())) {
-        OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);
+        if (nLastError == ECANCELED) {
+            OutputEvent2Log("StartQuotesThread(): Logging off.");  // a stop, not a failure
+        } else {
+            OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);
+        }
         return false;
     }
     if (TextOf(verdict).find(kGranted) == std::string_view::npos) {

@@ -40,6 +40,8 @@ bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError);
 // Failures are logged: ECONNRESET as the warning "ReadString() Info: All
 // connections was closed.", anything else as the error (severity 3)
 // "ReadString() Error: Can`t receive string. nWSALastError = " and the code.
+// ECANCELED alone is not logged: it is a stop the library asked for itself,
+// which the caller reports as the event it is.
 bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int* pnLastError,
                 const platform::WakeEvent* wake, int timeoutMs);
 

@@ -92,6 +92,15 @@ protected:
 
     bool HasLogLine(const std::string& line) const { return CountLogLines(line) > 0; }
 
+    // The warnings and errors logged: what would become alerts.
+    std::vector<std::string> WarningAndErrorLines() const {
+        std::vector<std::string> found;
+        for (const std::string& line : LogLines()) {
+            if (line.rfind("Warning", 0) == 0 || line.rfind("Error", 0) == 0) found.push_back(line);
+        }
+        return found;
+    }
+
     // Login on another thread; the test serves the handshake meanwhile.
     std::future<int> StartLogin(int port, const char* host = "127.0.0.1") {
         return std::async(std::launch::async,
