@@ -69,9 +69,11 @@ int Login(const char* host, int port, const char* login, const char* password) {
     if (g_bLogoffRequested.load()) QuotesThreadWakeEvent().Signal();
     const unsigned long long nVersion = g_bQuotesThreadState.setAndVersion(1);
 
+    // Resolving the name counts inside the connect bound.
     g_Socket = platform::CreateTcpSocket();
     g_nConnectError = 0;
-    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &g_nConnectError);
+    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &g_nConnectError,
+                         &QuotesThreadWakeEvent());
 
     QuotesThreadParams params{login, password};
     try {

@@ -100,6 +100,12 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     const std::string credentials = login + "\r\n" + password + "\r\n";
     const SecretSpan secret{login.size() + 2, login.size() + 2 + password.size()};
     int nLastError = 0;
+    // A stop requested while Login was still connecting (the library is being
+    // unloaded) ends the handshake without a word to the server.
+    if (g_nConnectError == ECANCELED) {
+        OutputEvent2Log("StartQuotesThread(): Logging off.");
+        return false;
+    }
     if (!SendString(g_Socket, credentials.c_str(), &nLastError, secret)) {
         // On a socket whose connect failed, the connect's reason is the real one.
         if (g_nConnectError != 0) nLastError = g_nConnectError;
