@@ -48,15 +48,11 @@ public:
         ++m_nSkipped;
         ++m_nUnreported;
         const int64_t nNow = platform::NowUtcMillis();
-        std::string text = "StartQuotesThread(): quote skipped: ";
-        if (m_nSkipped > kSkipsInFull) {
-            // A clock set back counts as a second gone by.
-            if (nNow >= m_nLastReportMs && nNow - m_nLastReportMs < kReportIntervalMs) return;
-            text += reason;
-            text += " (" + std::to_string(m_nUnreported) + " quotes skipped since the last report)";
-        } else {
-            text += reason;
-        }
+        const bool bInFull = m_nSkipped <= kSkipsInFull;
+        // A clock set back counts as a second gone by.
+        if (!bInFull && nNow >= m_nLastReportMs && nNow - m_nLastReportMs < kReportIntervalMs) return;
+        std::string text = std::string("StartQuotesThread(): quote skipped: ") + reason;
+        if (!bInFull) text += " (" + std::to_string(m_nUnreported) + " quotes skipped since the last report)";
         OutputEvent2Log(text);
         m_nUnreported = 0;
         m_nLastReportMs = nNow;
@@ -99,13 +95,13 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     const std::string password = params.password ? params.password : "";
     const std::string credentials = login + "\r\n" + password + "\r\n";
     const SecretSpan secret{login.size() + 2, login.size() + 2 + password.size()};
-    int nLastError = 0;
     // A stop requested while Login was still connecting (the library is being
     // unloaded) ends the handshake without a word to the server.
     if (g_nConnectError == ECANCELED) {
         OutputEvent2Log("StartQuotesThread(): Logging off.");
         return false;
     }
+    int nLastError = 0;
     if (!SendString(g_Socket, credentials.c_str(), &nLastError, secret)) {
         // On a socket whose connect failed, the connect's reason is the real one.
         if (g_nConnectError != 0) nLastError = g_nConnectError;

@@ -1,7 +1,9 @@
 // The quotes thread: owns the connection to the quotes server for one session.
 // It sends the credentials, reads the verdict line, then hands the payload of
 // every "[QT]" line to the quotes container until a stop request or the
-// connection ends.
+// connection ends. A payload the container rejects is skipped: the first 10
+// skips of a session are logged each, then at most one event a second
+// carrying the number skipped since the previous one.
 //
 // It blocks in poll on the socket and the session's wake-up descriptor, so it
 // uses no CPU while idle and sees a stop request at once; it receives in large
