@@ -1,16 +1,21 @@
 #include "platform/Resolver.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
+#include <memory>
 #include <mutex>
-#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Socket.h"
@@ -18,61 +23,131 @@
 namespace vantrel::platform {
 namespace {
 
-// How often a wait for the resolver looks at the wake-up event: glibc's wait
-// (gai_suspend) cannot watch a descriptor.
-constexpr int kWakeCheckMs = 50;
+// One look-up, shared by the caller and the helper thread. The helper
+// touches nothing else, so it may finish after the caller has given up, and
+// even after the library's static objects are gone at process exit.
+struct Lookup {
+    explicit Lookup(const char* host) : name(host) {}
+    ~Lookup() {
+        if (nDoneFd >= 0) ::close(nDoneFd);
+    }
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
 
-// One asynchronous look-up. glibc reads the name and the hints and writes
-// the result while the request is open, so all three live on the heap until
-// glibc is done with them.
-struct Request {
-    gaicb cb{};
-    addrinfo hints{};
-    std::string name;
+    const std::string name;
+    const int nDoneFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);  // readable once done
+    std::atomic<bool> bDone{false};  // set after the result below
+    int nResult = EINVAL;
+    uint32_t nAddress = 0;
 };
 
-void Free(Request* pRequest) noexcept {
-    if (pRequest->cb.ar_result != nullptr) ::freeaddrinfo(pRequest->cb.ar_result);
-    delete pRequest;
+void RunLookup(const std::shared_ptr<Lookup>& pLookup) noexcept {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pResult = nullptr;
+    if (::getaddrinfo(pLookup->name.c_str(), nullptr, &hints, &pResult) == 0) {
+        for (const addrinfo* p = pResult; p != nullptr; p = p->ai_next) {
+            if (p->ai_family == AF_INET && p->ai_addr != nullptr) {
+                pLookup->nAddress = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+                pLookup->nResult = 0;
+                break;
+            }
+        }
+        ::freeaddrinfo(pResult);
+    }
+    pLookup->bDone.store(true, std::memory_order_release);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(pLookup->nDoneFd, &one, sizeof one);
 }
 
-// Requests given up while glibc was still working on them. Each resolution
-// first frees those that glibc has finished; so does the library's unload,
-// which leaves any still open to the process, since glibc may yet write
-// into them.
-class AbandonedRequests {
-public:
-    ~AbandonedRequests() { Reap(); }
+// A reference to the shared object this code lives in, which keeps it loaded
+// until the reference is dropped; null when the code is part of the program
+// itself (which is never unloaded) or the object cannot be found.
+void* PinThisObject() noexcept {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&PinThisObject), &info) == 0 || info.dli_fname == nullptr) {
+        return nullptr;
+    }
+    return ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+}
 
-    void Reap() noexcept {
+struct Helper {
+    std::thread thread;
+    std::shared_ptr<Lookup> pLookup;
+    void* pPin = nullptr;
+
+    // Only for a helper whose look-up is done: its thread is about to end.
+    void Finish() noexcept {
+        if (thread.joinable()) thread.join();
+        if (pPin != nullptr) ::dlclose(pPin);
+        pPin = nullptr;
+    }
+};
+
+// Helpers whose callers gave up before their look-up was done.
+class AbandonedHelpers {
+public:
+    // Runs when the library is unloaded, which cannot happen while a helper
+    // holds its reference, or at process exit, when a helper still in
+    // getaddrinfo is left to end with the process.
+    ~AbandonedHelpers() {
         std::lock_guard<std::mutex> guard(m_mutex);
-        const auto finished = std::partition(m_requests.begin(), m_requests.end(),
-                                             [](Request* p) { return ::gai_error(&p->cb) == EAI_INPROGRESS; });
-        std::for_each(finished, m_requests.end(), Free);
-        m_requests.erase(finished, m_requests.end());
+        for (Helper& helper : m_helpers) {
+            if (helper.pLookup->bDone.load(std::memory_order_acquire)) {
+                helper.Finish();
+            } else {
+                helper.thread.detach();
+            }
+        }
     }
 
-    void Add(Request* pRequest) noexcept {
+    void Add(Helper&& helper) noexcept {
+        std::lock_guard<std::mutex> guard(m_mutex);
         try {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            m_requests.push_back(pRequest);
+            m_helpers.push_back(std::move(helper));
         } catch (...) {
-            // Out of memory: the request is left to the process, which is safe.
+            // No room to keep it: the thread is left to end by itself, and
+            // the library stays loaded, which is safe.
+            helper.thread.detach();
         }
+    }
+
+    // Joins the helpers that have finished their look-up.
+    void Reap() noexcept {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        const auto done = std::partition(m_helpers.begin(), m_helpers.end(), [](const Helper& h) {
+            return !h.pLookup->bDone.load(std::memory_order_acquire);
+        });
+        std::for_each(done, m_helpers.end(), [](Helper& h) { h.Finish(); });
+        m_helpers.erase(done, m_helpers.end());
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<Request*> m_requests;
+    std::vector<Helper> m_helpers;
 } g_abandoned;
 
-// Cancels the request, or leaves it to glibc when that is no longer possible.
-void GiveUp(Request* pRequest) noexcept {
-    if (::gai_cancel(&pRequest->cb) != EAI_NOTCANCELED) {
-        Free(pRequest);
-        return;
+enum class Outcome { Done, TimedOut, Woken };
+
+// Waits for the look-up's descriptor and the wake-up event together.
+Outcome WaitForLookup(const Lookup& lookup, int timeoutMs, const WakeEvent* wake) noexcept {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    pollfd fds[2] = {{lookup.nDoneFd, POLLIN, 0}, {-1, POLLIN, 0}};
+    if (wake != nullptr) fds[1].fd = wake->fd();
+    for (;;) {
+        if (lookup.bDone.load(std::memory_order_acquire)) return Outcome::Done;
+        if (wake != nullptr && wake->IsSignalled()) return Outcome::Woken;
+        int waitMs = -1;
+        if (timeoutMs >= 0) {
+            const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (leftMs <= 0) return Outcome::TimedOut;
+            waitMs = static_cast<int>(leftMs);
+        }
+        // Also a failed wait (only EINTR is expected) goes round again.
+        ::poll(fds, 2, waitMs);
     }
-    g_abandoned.Add(pRequest);
 }
 
 }  // namespace
@@ -86,61 +161,30 @@ int ResolveIPv4(const char* host, int timeoutMs, const WakeEvent* wake, uint32_t
     }
     g_abandoned.Reap();
 
-    Request* pRequest = new (std::nothrow) Request;
-    if (pRequest == nullptr) return EINVAL;
+    Helper helper;
     try {
-        pRequest->name = host;
+        helper.pLookup = std::make_shared<Lookup>(host);
+        if (helper.pLookup->nDoneFd < 0) return EINVAL;
+        helper.pPin = PinThisObject();
+        helper.thread = std::thread(RunLookup, helper.pLookup);
     } catch (...) {
-        delete pRequest;
-        return EINVAL;
-    }
-    pRequest->hints.ai_family = AF_INET;
-    pRequest->hints.ai_socktype = SOCK_STREAM;
-    pRequest->cb.ar_name = pRequest->name.c_str();
-    pRequest->cb.ar_request = &pRequest->hints;
-    gaicb* list[] = {&pRequest->cb};
-    if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
-        delete pRequest;
+        if (helper.pPin != nullptr) ::dlclose(helper.pPin);
         return EINVAL;
     }
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    int status = EAI_INPROGRESS;
-    for (;;) {
-        status = ::gai_error(&pRequest->cb);
-        if (status != EAI_INPROGRESS) break;
-        if (wake != nullptr && wake->IsSignalled()) {
-            GiveUp(pRequest);
+    switch (WaitForLookup(*helper.pLookup, timeoutMs, wake)) {
+        case Outcome::Done:
+            break;
+        case Outcome::TimedOut:
+            g_abandoned.Add(std::move(helper));
+            return ETIMEDOUT;
+        case Outcome::Woken:
+            g_abandoned.Add(std::move(helper));
             return ECANCELED;
-        }
-        long long sliceMs = kWakeCheckMs;
-        if (timeoutMs >= 0) {
-            const long long leftMs =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (leftMs <= 0) {
-                GiveUp(pRequest);
-                return ETIMEDOUT;
-            }
-            sliceMs = std::min(sliceMs, leftMs);
-        }
-        const timespec slice{0, static_cast<long>(sliceMs) * 1000000L};
-        const gaicb* const waitList[] = {&pRequest->cb};
-        ::gai_suspend(waitList, 1, &slice);  // returns early when the request is done
     }
-
-    int result = EINVAL;
-    if (status == 0) {
-        for (const addrinfo* p = pRequest->cb.ar_result; p != nullptr; p = p->ai_next) {
-            if (p->ai_family == AF_INET && p->ai_addr != nullptr) {
-                *pAddress = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-                result = 0;
-                break;
-            }
-        }
-    }
-    Free(pRequest);
-    return result;
+    helper.Finish();
+    if (helper.pLookup->nResult == 0) *pAddress = helper.pLookup->nAddress;
+    return helper.pLookup->nResult;
 }
 
 }  // namespace vantrel::platform

@@ -46,8 +46,10 @@ TEST_F(SessionFixture, UnloadingDuringASessionStopsTheQuotesThread) {
     const auto quotes = reinterpret_cast<QuotesFunction>(::dlsym(library, "GetLastQuotes"));
     ASSERT_TRUE(login != nullptr && quotes != nullptr);
 
+    // By name: the look-up's helper thread keeps the library loaded only
+    // while it runs, so the unload below still unloads it.
     std::future<int> result = std::async(std::launch::async, [&] {
-        return login("127.0.0.1", server.port(), kLogin, kPassword);
+        return login("localhost", server.port(), kLogin, kPassword);
     });
     std::string line;
     ASSERT_TRUE(server.Accept());
