@@ -29,17 +29,17 @@ void WakeEvent::Signal() noexcept {
     }
 }
 
+bool WakeEvent::IsSignalled() const noexcept {
+    if (m_fd < 0) return false;
+    pollfd p{m_fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
 void WakeEvent::Clear() noexcept {
     uint64_t value = 0;
     if (m_fd >= 0) {
         [[maybe_unused]] const ssize_t n = ::read(m_fd, &value, sizeof value);
     }
-}
-
-bool WakeEvent::IsSignalled() const noexcept {
-    if (m_fd < 0) return false;
-    pollfd fd{m_fd, POLLIN, 0};
-    return ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;
 }
 
 int CreateTcpSocket() noexcept {
@@ -53,6 +53,15 @@ int CreateTcpSocket() noexcept {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds until `deadline`, 0 when it has passed, at most a day.
+int MillisecondsLeft(Clock::time_point deadline) {
+    constexpr long long kDay = 24LL * 3600 * 1000;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(left < 0 ? 0 : left > kDay ? kDay : left);
+}
+
 // Drops a connection attempt so that the socket is left unconnected.
 void Disconnect(int socket) {
     sockaddr unspecified{};
@@ -62,13 +71,19 @@ void Disconnect(int socket) {
 
 }  // namespace
 
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError,
-               const WakeEvent* wake) noexcept {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept {
+    return ConnectTcp(socket, host, port, timeoutMs, nullptr, pnError);
+}
+
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
+               int* pnError) noexcept {
     *pnError = 0;
+    const Clock::time_point deadline =
+        timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The look-up counts inside the bound.
     in_addr address{};
-    const int resolved = ResolveIPv4(host, timeoutMs, wake, &address.s_addr);
+    const int resolved =
+        ResolveIPv4(host, timeoutMs < 0 ? -1 : MillisecondsLeft(deadline), wake, &address.s_addr);
     if (resolved != 0) {
         *pnError = resolved;
         return -1;
@@ -86,16 +101,10 @@ int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnErr
         *pnError = errno;
         return -1;
     }
-    // The resolution has used part of the bound.
-    int leftMs = -1;
-    if (timeoutMs >= 0) {
-        const auto usedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        leftMs = usedMs >= timeoutMs ? 0 : static_cast<int>(timeoutMs - usedMs);
-    }
-    const WaitResult wait = WaitForSocket(socket, true, wake, leftMs, pnError);
+    const WaitResult wait = WaitForSocket(socket, true, wake, MillisecondsLeft(deadline), pnError);
     if (wait == WaitResult::TimedOut || wait == WaitResult::Woken) {
         Disconnect(socket);
-        *pnError = wait == WaitResult::Woken ? ECANCELED : ETIMEDOUT;
+        *pnError = wait == WaitResult::TimedOut ? ETIMEDOUT : ECANCELED;
         return -1;
     }
     if (wait != WaitResult::Ready) return -1;
@@ -160,6 +169,14 @@ int CloseSocket(int* pSocket) noexcept {
     const int result = ::close(*pSocket);
     *pSocket = kInvalidSocket;
     return result;
+}
+
+std::string LocalHostName(std::size_t maxLength) {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    std::string text(name);
+    if (text.size() > maxLength) text.resize(maxLength);
+    return text;
 }
 
 }  // namespace vantrel::platform

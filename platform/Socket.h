@@ -24,6 +24,7 @@ public:
 
     void Signal() noexcept;
     void Clear() noexcept;
+    // True between Signal() and Clear().
     bool IsSignalled() const noexcept;
     int fd() const noexcept { return m_fd; }
 
@@ -34,15 +35,16 @@ private:
 // A new TCP/IPv4 socket (non-blocking, close-on-exec), or kInvalidSocket.
 int CreateTcpSocket() noexcept;
 
-// Resolves `host` (dotted IPv4 address or name, IPv4 only) and connects,
-// waiting at most `timeoutMs` for both together, and returning early when
-// `wake` (may be null) is signalled. Returns 0 when connected; -1 otherwise
-// with the reason in *pnError (EINVAL: the host does not resolve or is null;
-// ETIMEDOUT: no answer in time, from the resolver or the server; ECANCELED:
-// woken; otherwise the connect's errno). A failed socket is left
+// Resolves `host` (dotted IPv4 address or name, IPv4 only; see
+// platform/Resolver.h) and connects, waiting at most `timeoutMs` for both
+// together. Returns 0 when connected; -1 otherwise with the reason in
+// *pnError (EINVAL: the host does not resolve or is null; ETIMEDOUT: no
+// answer in time, from the name server or the server; ECANCELED: `wake` was
+// signalled; otherwise the connect's errno). A failed socket is left
 // unconnected, so that sending on it fails.
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError,
-               const WakeEvent* wake = nullptr) noexcept;
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
+               int* pnError) noexcept;
 
 // One send of up to `size` bytes, never raising SIGPIPE. Returns the bytes
 // taken, or -1 with errno in *pnError (EAGAIN when the buffer is full).
@@ -63,5 +65,9 @@ WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int tim
 // Closes the socket and sets the handle to kInvalidSocket; returns close()'s
 // result (0 for an already invalid handle).
 int CloseSocket(int* pSocket) noexcept;
+
+// The name of this host as the system reports it, at most `maxLength`
+// characters; "localhost" when it cannot be read.
+std::string LocalHostName(std::size_t maxLength = 100);
 
 }  // namespace vantrel::platform
