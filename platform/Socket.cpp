@@ -135,7 +135,6 @@ long ReceiveSome(int socket, char* data, std::size_t size, int* pnError) noexcep
 
 WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs,
                          int* pnError) noexcept {
-    using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     pollfd fds[2] = {{socket, static_cast<short>(bWrite ? POLLOUT : POLLIN), 0}, {-1, POLLIN, 0}};
     const nfds_t count = wake != nullptr && wake->fd() >= 0 ? 2 : 1;
