@@ -3,27 +3,13 @@
 #include <cerrno>
 
 namespace vantrel {
-namespace {
 
-// Waits for the socket; 0 when ready, otherwise the errno to report.
-int Wait(int socket, bool bWrite, const platform::WakeEvent* wake, int timeoutMs) {
-    int error = 0;
-    switch (platform::WaitForSocket(socket, bWrite, wake, timeoutMs, &error)) {
-        case platform::WaitResult::Ready:
-            return 0;
-        case platform::WaitResult::TimedOut:
-            return ETIMEDOUT;
-        case platform::WaitResult::Woken:
-            return ECANCELED;
-        case platform::WaitResult::Failed:
-            break;
-    }
-    return error != 0 ? error : EIO;
+bool CByteStream::StartTls(const std::string&, const platform::TlsPeerCheck&, int, int* pnError,
+                           std::string* psReason) {
+    *pnError = ENOTSUP;
+    *psReason = "this stream cannot carry TLS";
+    return false;
 }
-
-bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-
-}  // namespace
 
 CTcpByteStream::~CTcpByteStream() { Close(); }
 
@@ -43,59 +29,46 @@ CByteStream::ConnectResult CTcpByteStream::Connect(const std::string& host, int 
 }
 
 bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
-    if (!IsOpen()) {
+    if (!IsOpen() || m_bBroken) {
         *pnError = ENOTCONN;
         return false;
     }
-    while (!bytes.empty()) {
-        // A stop request ends the send even while the socket still takes bytes.
-        if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
-            *pnError = ECANCELED;
-            return false;
-        }
-        int error = 0;
-        const long n = platform::SendSome(m_socket, bytes.data(), bytes.size(), &error);
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && error == EINTR) continue;
-        if (n == 0 || !WouldBlock(error)) {
-            *pnError = n == 0 ? EPIPE : error;
-            return false;
-        }
-        if ((error = Wait(m_socket, true, GetWakeEvent(), timeoutMs)) != 0) {
-            *pnError = error;
-            return false;
-        }
-    }
-    return true;
+    if (m_tls.IsOpen()) return m_tls.Send(bytes, timeoutMs, GetWakeEvent(), pnError);
+    const int error = platform::SendAll(m_socket, bytes.data(), bytes.size(), timeoutMs, GetWakeEvent());
+    if (error == 0) return true;
+    *pnError = error;
+    return false;
 }
 
 long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int* pnError) {
-    if (!IsOpen()) {
+    if (!IsOpen() || m_bBroken) {
         *pnError = ENOTCONN;
         return -1;
     }
+    if (m_tls.IsOpen()) return m_tls.Receive(buffer, size, timeoutMs, GetWakeEvent(), pnError);
     if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
         *pnError = ECANCELED;
         return -1;
     }
-    for (;;) {
-        int error = 0;
-        const long n = platform::ReceiveSome(m_socket, buffer, size, &error);
-        if (n >= 0) return n;
-        if (!WouldBlock(error)) {
-            *pnError = error;
-            return -1;
-        }
-        if ((error = Wait(m_socket, false, GetWakeEvent(), timeoutMs)) != 0) {
-            *pnError = error;
-            return -1;
-        }
-    }
+    return platform::ReceiveWaiting(m_socket, buffer, size, timeoutMs, GetWakeEvent(), pnError);
 }
 
-void CTcpByteStream::Close() noexcept { platform::CloseSocket(&m_socket); }
+bool CTcpByteStream::StartTls(const std::string& host, const platform::TlsPeerCheck& check, int timeoutMs,
+                              int* pnError, std::string* psReason) {
+    if (!IsOpen() || m_bBroken || m_tls.IsOpen()) {
+        *pnError = ENOTCONN;
+        *psReason = "no plain connection to secure";
+        return false;
+    }
+    if (m_tls.Handshake(m_socket, host, check, timeoutMs, GetWakeEvent(), pnError, psReason)) return true;
+    m_bBroken = true;
+    return false;
+}
+
+void CTcpByteStream::Close() noexcept {
+    m_tls.Close();
+    m_bBroken = false;
+    platform::CloseSocket(&m_socket);
+}
 
 }  // namespace vantrel

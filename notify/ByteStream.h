@@ -9,7 +9,7 @@
 // Every wait is bounded by the time-out the caller gives and cut short when
 // the stream's wake event is signalled (the library is being unloaded). Error
 // codes are errno values: ETIMEDOUT when the time runs out, ECANCELED when
-// woken, ENOTCONN when the stream is not open.
+// woken, ENOTCONN when the stream is not open, EPROTO when TLS fails.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/Socket.h"
+#include "platform/TlsStream.h"
 
 namespace vantrel {
 
@@ -41,6 +42,15 @@ public:
     // connection in order, or -1 with the reason in *pnError.
     virtual long Receive(char* buffer, std::size_t size, int timeoutMs, int* pnError) = 0;
 
+    // Switches the open connection to TLS: the client handshake, with the
+    // server's certificate checked as `check` says against `host`. Each wait
+    // lasts at most `timeoutMs`. From then on Send and Receive carry
+    // encrypted bytes. On failure the reason is in *psReason (the TLS
+    // library's text) and the stream is no longer usable; it is closed by
+    // Close() or the next Connect(). Streams without TLS refuse with ENOTSUP.
+    virtual bool StartTls(const std::string& host, const platform::TlsPeerCheck& check, int timeoutMs,
+                          int* pnError, std::string* psReason);
+
     virtual void Close() noexcept = 0;
     virtual bool IsOpen() const noexcept = 0;
 
@@ -53,8 +63,8 @@ private:
     const platform::WakeEvent* m_pWake = nullptr;
 };
 
-// Plain TCP over IPv4: a non-blocking socket, every wait a poll on it and on
-// the wake event.
+// TCP over IPv4, plain or, after StartTls, encrypted: a non-blocking socket,
+// every wait a poll on it and on the wake event.
 class CTcpByteStream : public CByteStream {
 public:
     CTcpByteStream() = default;
@@ -65,11 +75,17 @@ public:
     ConnectResult Connect(const std::string& host, int port, int timeoutMs, int* pnError) override;
     bool Send(std::string_view bytes, int timeoutMs, int* pnError) override;
     long Receive(char* buffer, std::size_t size, int timeoutMs, int* pnError) override;
+    bool StartTls(const std::string& host, const platform::TlsPeerCheck& check, int timeoutMs, int* pnError,
+                  std::string* psReason) override;
     void Close() noexcept override;
     bool IsOpen() const noexcept override { return m_socket != platform::kInvalidSocket; }
 
 private:
     int m_socket = platform::kInvalidSocket;
+    platform::TlsSession m_tls;
+    // True from a failed StartTls until Close: the connection is in an
+    // unknown state, and nothing may be sent on it in plain text.
+    bool m_bBroken = false;
 };
 
 }  // namespace vantrel

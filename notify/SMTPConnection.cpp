@@ -31,10 +31,15 @@ std::string WithCode(const char* text, int nCode) { return text + std::to_string
 
 CSMTPConnection::CSMTPConnection(std::string host, int port, std::string user, std::string password,
                                  std::unique_ptr<CByteStream> stream)
+    : CSMTPConnection(std::move(host), port, std::move(user), std::move(password), SMTPOptions(), std::move(stream)) {}
+
+CSMTPConnection::CSMTPConnection(std::string host, int port, std::string user, std::string password,
+                                 SMTPOptions options, std::unique_ptr<CByteStream> stream)
     : m_sHost(std::move(host)),
       m_nPort(port),
       m_sUser(std::move(user)),
       m_sPassword(std::move(password)),
+      m_options(std::move(options)),
       m_pStream(stream ? std::move(stream) : std::make_unique<CTcpByteStream>()) {}
 
 CSMTPConnection::~CSMTPConnection() {
@@ -79,14 +84,79 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
         case CByteStream::ConnectResult::Connected:
             break;
     }
+    if (m_options.security == SMTPOptions::Security::Tls && !StartTls(host, port)) return false;
     m_bConnected = true;
     if (!ReadCommandResponse(220)) return FailLogin("An unexpected SMTP login response was received.", true);
 
-    if (!SendCommand("EHLO " + platform::LocalHostName() + "\r\n")) {
-        return FailLogin("An unexpected error occurred while sending the EHLO command.", false);
-    }
+    const std::string ehlo = "EHLO " + platform::LocalHostName() + "\r\n";
+    if (!SendCommand(ehlo)) return FailLogin("An unexpected error occurred while sending the EHLO command.", false);
     if (!ReadCommandResponse(250)) return FailLogin("An unexpected EHLO response was received.", false);
 
+    if (m_options.security == SMTPOptions::Security::StartTls) {
+        // Never on in plain text: the credentials and the mails would be
+        // readable on the way.
+        if (!SMTPReplyOffers(m_sLastCommandResponse, "STARTTLS")) {
+            m_nLastError = EPROTO;
+            return FailLogin("The SMTP server does not offer STARTTLS; the connection is closed rather than "
+                             "continued without encryption.",
+                             false);
+        }
+        if (!SendCommand("STARTTLS\r\n")) {
+            return FailLogin("An unexpected error occurred while sending the STARTTLS command.", false);
+        }
+        if (!ReadCommandResponse(220)) return FailLogin("An unexpected STARTTLS response was received.", false);
+        // Bytes that follow the 220 arrived before the encryption and could
+        // come from anyone on the path: they are refused, not read as replies.
+        if (!m_reader.Pending().empty()) {
+            m_reader.Clear();
+            m_nLastError = EPROTO;
+            return FailLogin("An unexpected STARTTLS response was received.", false);
+        }
+        if (!StartTls(host, port)) return false;
+        // The server forgets what the first EHLO said; its extensions may
+        // differ now (AUTH often appears only here).
+        if (!SendCommand(ehlo)) return FailLogin("An unexpected error occurred while sending the EHLO command.", false);
+        if (!ReadCommandResponse(250)) return FailLogin("An unexpected EHLO response was received.", false);
+    }
+    return Login(user, password);
+}
+
+bool CSMTPConnection::StartTls(const std::string& host, int port) {
+    int error = 0;
+    std::string reason;
+    if (m_pStream->StartTls(host, m_options.peer, m_nReplyTimeoutMs, &error, &reason)) return true;
+    // No QUIT: after a failed handshake the two sides no longer agree on what
+    // the bytes are.
+    m_nLastError = error;
+    m_bConnected = false;
+    m_pStream->Close();
+    m_reader.Clear();
+    OutputWarning2Log("TLS handshake with the SMTP server " + host + " on port " + std::to_string(port) +
+                      " failed: " + reason + ", GetLastError() returns: " + std::to_string(error));
+    return false;
+}
+
+bool CSMTPConnection::Login(const std::string& user, const std::string& password) {
+    switch (m_options.auth) {
+        case SMTPOptions::Auth::None:
+            return true;
+        case SMTPOptions::Auth::Plain: {
+            // The credentials go with the command: one round trip.
+            std::string credentials;
+            credentials.reserve(user.size() + password.size() + 2);
+            credentials += '\0';
+            credentials += user;
+            credentials += '\0';
+            credentials += password;
+            const bool bSent = SendSecret(credentials, "AUTH PLAIN ");
+            Wipe(credentials);
+            if (!bSent) return FailLogin("An unexpected error occurred while sending the AUTH PLAIN command.", false);
+            if (!ReadCommandResponse(235)) return FailLogin("An unexpected AUTH PLAIN response was received.", false);
+            return true;
+        }
+        case SMTPOptions::Auth::Login:
+            break;
+    }
     // AUTH LOGIN always, whatever the server offered.
     if (!SendCommand("AUTH LOGIN\r\n")) {
         return FailLogin("An unexpected error occurred while sending the AUTH LOGIN command.", false);
@@ -118,10 +188,16 @@ bool CSMTPConnection::FailLogin(const char* warning, bool bWarnFirst) {
     return false;
 }
 
-bool CSMTPConnection::SendSecret(const std::string& secret) {
+bool CSMTPConnection::SendSecret(const std::string& secret, std::string_view prefix) {
     std::string plain = secret;
-    std::string line = Base64Encode(plain);
+    std::string encoded = Base64Encode(plain);
     Wipe(plain);
+    // Sized once, so that no copy of the secret is left behind by a growth.
+    std::string line;
+    line.reserve(prefix.size() + encoded.size() + 2);
+    line.append(prefix.data(), prefix.size());
+    line += encoded;
+    Wipe(encoded);
     line += "\r\n";
     const bool bSent = SendCommand(line);
     Wipe(line);

@@ -1,5 +1,6 @@
 // The library's SMTP client: one connection to a mail server, logged in with
-// AUTH LOGIN, over which whole mails are sent.
+// AUTH LOGIN (or AUTH PLAIN, or not at all), in plain text or protected by TLS
+// (STARTTLS, or TLS from the first byte), over which whole mails are sent.
 //
 // Every failure is reported as a warning through the log facade and as a
 // false result; the server's last reply (text and code) and the errno of the
@@ -26,6 +27,23 @@
 
 namespace vantrel {
 
+// How a connection protects and authenticates its dialogue. The defaults are
+// plain TCP and AUTH LOGIN.
+struct SMTPOptions {
+    enum class Security {
+        None,      // plain TCP throughout
+        StartTls,  // EHLO, STARTTLS, TLS handshake, EHLO again, then AUTH; a
+                   // server that does not offer STARTTLS is refused
+        Tls,       // TLS from the first byte (usually port 465)
+    };
+    enum class Auth { Login, Plain, None };
+
+    Security security = Security::None;
+    Auth auth = Auth::Login;
+    // The server's certificate check (TLS only).
+    platform::TlsPeerCheck peer;
+};
+
 class CSMTPConnection {
 public:
     // Longest silence accepted while a reply is awaited.
@@ -34,8 +52,10 @@ public:
     static constexpr int kConnectTimeoutMs = 10000;
 
     // Stores copies of the arguments; no network activity. `stream` carries
-    // the dialogue; null gives plain TCP.
+    // the dialogue; null gives TCP.
     CSMTPConnection(std::string host, int port, std::string user, std::string password,
+                    std::unique_ptr<CByteStream> stream = nullptr);
+    CSMTPConnection(std::string host, int port, std::string user, std::string password, SMTPOptions options,
                     std::unique_ptr<CByteStream> stream = nullptr);
     // Sends QUIT when still connected (unless the wake event is signalled:
     // the library is being unloaded), then closes the connection, and
@@ -52,7 +72,10 @@ public:
 
     // Connects and logs in: greeting 220, EHLO 250, AUTH LOGIN 334 with the
     // prompts "Username:" (or "User Name") and "Password:" (base64, any letter
-    // case, a final ":" or NUL bytes ignored), then 235. The first form uses the stored values; the second its arguments
+    // case, a final ":" or NUL bytes ignored), then 235. With the options:
+    // TLS before the greeting, or STARTTLS (220) and a second EHLO after
+    // the first; AUTH PLAIN with the credentials at once, then 235; or no
+    // AUTH. The first form uses the stored values; the second its arguments
     // (the stored ones are not changed). A connection still open is closed
     // first.
     bool Connect();
@@ -80,6 +103,7 @@ public:
     // The errno value of the last failure.
     int GetLastError() const { return m_nLastError; }
     bool IsConnected() const { return m_bConnected; }
+    const SMTPOptions& GetOptions() const { return m_options; }
 
     // The event that cuts every wait short (library unload); null for none.
     void SetWakeEvent(const platform::WakeEvent* wake) noexcept { m_pStream->SetWakeEvent(wake); }
@@ -90,8 +114,11 @@ private:
     // Sends a piece of the DATA stream; on failure warns `failure` followed by
     // the error code.
     bool SendPiece(std::string_view bytes, const char* failure);
-    // Sends the base64 form of `secret` and a line end, wiping the copies.
-    bool SendSecret(const std::string& secret);
+    // Sends `prefix`, the base64 form of `secret` and a line end, wiping the
+    // copies.
+    bool SendSecret(const std::string& secret, std::string_view prefix = std::string_view());
+    bool StartTls(const std::string& host, int port);
+    bool Login(const std::string& user, const std::string& password);
     // Whether the last reply's prompt is `expected`; EPROTO when not.
     bool ChallengeIs(std::string_view expected);
     // Ends a failed Connect: disconnects, warns, and keeps the failure's
@@ -105,6 +132,7 @@ private:
     int m_nPort;
     std::string m_sUser;
     std::string m_sPassword;
+    SMTPOptions m_options;
     std::unique_ptr<CByteStream> m_pStream;
     bool m_bConnected = false;
     std::string m_sLastCommandResponse;

@@ -20,6 +20,24 @@ bool IsSMTPContinuationLine(std::string_view line) {
     return line.size() >= 4 && StartsWithCode(line) && line[3] == '-';
 }
 
+bool SMTPReplyOffers(std::string_view ehloReply, std::string_view keyword) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t end = ehloReply.find('\n'); end != std::string_view::npos;) {
+        const std::size_t begin = end + 1;
+        end = ehloReply.find('\n', begin);
+        std::string_view line = ehloReply.substr(begin, end == std::string_view::npos ? end : end - begin);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.size() < 4 || !StartsWithCode(line)) continue;
+        line.remove_prefix(4);
+        const std::string_view word = line.substr(0, line.find(' '));
+        if (word.size() != keyword.size()) continue;
+        std::size_t i = 0;
+        while (i < word.size() && lower(word[i]) == lower(keyword[i])) ++i;
+        if (i == word.size()) return true;
+    }
+    return false;
+}
+
 void CSMTPReplyReader::Append(std::string_view bytes) {
     if (m_nBegin > 0 && m_nBegin == m_buffer.size()) {
         m_buffer.clear();

@@ -52,4 +52,9 @@ int SMTPReplyCode(std::string_view reply);
 // True for a line that announces another line of the same reply ("250-...").
 bool IsSMTPContinuationLine(std::string_view line);
 
+// Whether an EHLO reply lists the extension `keyword` (in any letter case):
+// one of its lines after the first (which names the server) begins, after
+// the code and its separator, with that word.
+bool SMTPReplyOffers(std::string_view ehloReply, std::string_view keyword);
+
 }  // namespace vantrel

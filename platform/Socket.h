@@ -62,6 +62,17 @@ enum class WaitResult { Ready, Woken, TimedOut, Failed };
 WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs,
                          int* pnError) noexcept;
 
+// Sends all of `size` bytes, waiting at most `timeoutMs` each time the socket
+// takes nothing; a signalled `wake` ends it before any further send. 0, or
+// the errno (EPIPE when the socket takes no byte without an error).
+int SendAll(int socket, const char* data, std::size_t size, int timeoutMs, const WakeEvent* wake) noexcept;
+
+// Receives what has arrived, up to `size` bytes, waiting at most `timeoutMs`
+// when nothing has. The number received, 0 when the peer closed the
+// connection, or -1 with the errno in *pnError.
+long ReceiveWaiting(int socket, char* data, std::size_t size, int timeoutMs, const WakeEvent* wake,
+                    int* pnError) noexcept;
+
 // Closes the socket and sets the handle to kInvalidSocket; returns close()'s
 // result (0 for an already invalid handle).
 int CloseSocket(int* pSocket) noexcept;

@@ -57,6 +57,24 @@ TEST(SMTPReplyReader, ReplyCodes) {
     for (const auto& c : cases) EXPECT_EQ(SMTPReplyCode(c.reply), c.code) << c.reply;
 }
 
+TEST(SMTPReplyReader, AnEhloReplyOffersAnExtensionOnlyAsTheFirstWordOfALineAfterTheFirst) {
+    const struct {
+        const char* reply;
+        bool bOffered;
+    } cases[] = {
+        {"250-mx.example\r\n250-SIZE 1000\r\n250 STARTTLS", true},
+        {"250-mx.example\r\n250-starttls\r\n250 HELP", true},
+        {"250-mx.example\n250 StartTLS extra words", true},
+        {"250 STARTTLS", false},  // the first line names the server
+        {"250-mx.example\r\n250-STARTTLSX\r\n250 XSTARTTLS", false},
+        {"250-mx.example\r\n250-AUTH STARTTLS\r\n250 HELP", false},
+        {"250-mx.example\r\nSTARTTLS\r\n250 HELP", false},
+        {"250-mx.example\r\n250-\r\n250", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SMTPReplyOffers(c.reply, "STARTTLS"), c.bOffered) << c.reply;
+}
+
 TEST(SMTPReplyReader, AReplyBeyondTheLimitFailsUntilCleared) {
     CSMTPReplyReader reader(16);
     std::string reply;

@@ -18,6 +18,8 @@ Authentication (--auth): "login" or "plain" offers that mechanism only,
 TLS: --tls-cert and --tls-key give a certificate; with --starttls the server
 offers STARTTLS and requires it before AUTH and MAIL; with --implicit-tls the
 connection is TLS from its first byte.
+With --silent the server accepts connections (and their TLS handshake, with
+--implicit-tls) and then never sends a byte.
 """
 
 import argparse
@@ -95,6 +97,7 @@ def main():
     parser.add_argument("--tls-key")
     parser.add_argument("--starttls", action="store_true")
     parser.add_argument("--implicit-tls", action="store_true")
+    parser.add_argument("--silent", action="store_true")
     args = parser.parse_args()
 
     tls = None
@@ -115,6 +118,8 @@ def main():
         store = Store(args.dir)
 
         def protocol():
+            if args.silent:
+                return asyncio.Protocol()
             return SMTP(store, hostname="localhost", ident="vantrel-test-smtp",
                         authenticator=authenticate, auth_exclude_mechanism=excluded,
                         auth_required=args.auth != "none",
