@@ -1,13 +1,12 @@
 #include "api/Session.h"
 
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "api/SessionState.h"
 #include "feed/QuotesContainer.h"
 #include "feed/QuotesThread.h"
 #include "log/LogFacade.h"
+#include "platform/Thread.h"
 
 namespace vantrel {
 
@@ -19,22 +18,24 @@ namespace {
 std::recursive_mutex g_hSessionMutex;
 
 // The quotes thread of the current or last session. Joined by the Logoff that
-// stops it, by the next Login when it ended by itself, and at unload.
-std::thread g_QuotesThread;
+// stops it, by the next Login when it ended by itself, and at unload where
+// the platform allows it.
+platform::LibraryThread g_QuotesThread;
 
-void JoinQuotesThread() {
-    if (g_QuotesThread.joinable() && g_QuotesThread.get_id() != std::this_thread::get_id()) {
-        g_QuotesThread.join();
-    }
-}
+void JoinQuotesThread() { g_QuotesThread.Join(); }
 
 // Stops a running session when the library is unloaded or the process exits,
 // and ends a Login still resolving, connecting or waiting for its verdict on
 // another thread. Created by the first Login after the objects the quotes
 // thread uses, so it is destroyed before them: no library thread outlives the
-// library.
+// library. Where unload must not wait (Windows), no quotes thread can be
+// running then (see platform::LibraryThread) and the handle is simply let go.
 struct SessionReaper {
     ~SessionReaper() {
+        if (!platform::MayJoinThreadsAtUnload()) {
+            if (g_QuotesThread.Joinable()) g_QuotesThread.Detach();
+            return;
+        }
         g_bLogoffRequested.store(1);
         QuotesThreadWakeEvent().Signal();
         // Every wait of Login and Logoff ends on the stop request, so this
@@ -76,9 +77,7 @@ int Login(const char* host, int port, const char* login, const char* password) {
                          &g_nConnectError);
 
     QuotesThreadParams params{login, password};
-    try {
-        g_QuotesThread = std::thread(StartQuotesThread, &params);
-    } catch (...) {
+    if (!g_QuotesThread.Start([&params] { StartQuotesThread(&params); })) {
         platform::CloseSocket(&g_Socket);
         OutputError2Log(1, "Login(): Unable to spawn Quotes thread");
         g_nSessionsCnt.fetch_sub(1);

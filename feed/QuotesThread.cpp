@@ -1,6 +1,5 @@
 #include "feed/QuotesThread.h"
 
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -13,6 +12,7 @@
 #include "feed/SocketText.h"
 #include "log/LogFacade.h"
 #include "platform/Clock.h"
+#include "platform/ErrorCodes.h"
 
 namespace vantrel {
 
@@ -97,7 +97,7 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     const SecretSpan secret{login.size() + 2, login.size() + 2 + password.size()};
     // A stop requested while Login was still connecting (the library is being
     // unloaded) ends the handshake without a word to the server.
-    if (g_nConnectError == ECANCELED) {
+    if (g_nConnectError == platform::kErrorCanceled) {
         OutputEvent2Log("StartQuotesThread(): Logging off.");
         return false;
     }
@@ -112,7 +112,7 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     std::string_view verdict;
     if (!ReadString(g_Socket, splitter, verdict, &nLastError, &QuotesThreadWakeEvent(),
                     g_nVerdictTimeoutMs.load())) {
-        if (nLastError == ECANCELED) {
+        if (nLastError == platform::kErrorCanceled) {
             OutputEvent2Log("StartQuotesThread(): Logging off.");  // a stop, not a failure
         } else {
             OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);

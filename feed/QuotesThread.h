@@ -31,8 +31,9 @@ extern std::atomic<int32_t> g_nSessionsCnt;
 // thread runs, only that thread uses and closes it.
 extern int g_Socket;
 
-// Why Login's connect failed (errno value; 0: connected). The quotes thread
-// reports it in place of the send error on the unconnected socket.
+// Why Login's connect failed (the platform's socket error code; 0:
+// connected). The quotes thread reports it in place of the send error on the
+// unconnected socket.
 extern int g_nConnectError;
 
 // 1 while the last Logoff (or the library's unload) asks the quotes thread to

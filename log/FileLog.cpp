@@ -67,8 +67,8 @@ std::string FileLog::open(const std::string& path, const std::string& prefix) {
     const std::string directory = path.empty() ? std::string(".") : path;
     m_openTime = UtcTime::Now();
     std::string base = directory;
-    if (base.back() != '/') {
-        base += '/';
+    if (!platform::IsPathSeparator(base.back())) {
+        base += platform::kPathSeparator;
     }
     base += prefix + m_openTime.Date() + ".";
     m_messagesFileName = base + "message.log";
@@ -79,7 +79,7 @@ std::string FileLog::open(const std::string& path, const std::string& prefix) {
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (int i = 0; i < 3; ++i) {
         std::ofstream& s = stream(targets[i]);
-        s.open(fileName(targets[i]), std::ios::out | std::ios::app | std::ios::binary);
+        s.open(fileName(targets[i]), std::ios::out | std::ios::app);
         if (!s.is_open()) {
             m_nReopenAfterMs[i] = platform::NowUtcMillis() + kReopenIntervalMs;
             if (failure.empty()) failure = OpenFailureText(i) + fileName(targets[i]);
@@ -99,7 +99,7 @@ void FileLog::clear() {
     closeAll();
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (Target t : targets) {
-        stream(t).open(fileName(t), std::ios::out | std::ios::trunc | std::ios::binary);
+        stream(t).open(fileName(t), std::ios::out | std::ios::trunc);
     }
 }
 
@@ -141,7 +141,7 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
         }
         nReopenAfterMs = nNowMs + kReopenIntervalMs;
         s.clear();
-        s.open(fileName(target), std::ios::out | std::ios::app | std::ios::binary);
+        s.open(fileName(target), std::ios::out | std::ios::app);
         if (!s.is_open()) {
             return;
         }

@@ -163,61 +163,6 @@ WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int tim
     }
 }
 
-namespace {
-
-// WaitForSocket as an errno: 0 when ready, ETIMEDOUT, ECANCELED when `wake`
-// was signalled, or the failure's own.
-int WaitForSocketError(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs) noexcept {
-    int error = 0;
-    switch (WaitForSocket(socket, bWrite, wake, timeoutMs, &error)) {
-        case WaitResult::Ready:
-            return 0;
-        case WaitResult::TimedOut:
-            return ETIMEDOUT;
-        case WaitResult::Woken:
-            return ECANCELED;
-        case WaitResult::Failed:
-            break;
-    }
-    return error != 0 ? error : EIO;
-}
-
-}  // namespace
-
-int SendAll(int socket, const char* data, std::size_t size, int timeoutMs, const WakeEvent* wake) noexcept {
-    while (size > 0) {
-        // A stop request ends the send even while the socket still takes bytes.
-        if (wake != nullptr && wake->IsSignalled()) return ECANCELED;
-        int error = 0;
-        const long n = SendSome(socket, data, size, &error);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && error == EINTR) continue;
-        if (n == 0 || (error != EAGAIN && error != EWOULDBLOCK)) return n == 0 ? EPIPE : error;
-        if ((error = WaitForSocketError(socket, true, wake, timeoutMs)) != 0) return error;
-    }
-    return 0;
-}
-
-long ReceiveWaiting(int socket, char* data, std::size_t size, int timeoutMs, const WakeEvent* wake,
-                    int* pnError) noexcept {
-    for (;;) {
-        int error = 0;
-        const long n = ReceiveSome(socket, data, size, &error);
-        if (n >= 0) return n;
-        if (error != EAGAIN && error != EWOULDBLOCK) {
-            *pnError = error;
-            return -1;
-        }
-        if ((error = WaitForSocketError(socket, false, wake, timeoutMs)) != 0) {
-            *pnError = error;
-            return -1;
-        }
-    }
-}
 
 int CloseSocket(int* pSocket) noexcept {
     if (pSocket == nullptr || *pSocket == kInvalidSocket) return 0;

@@ -21,6 +21,7 @@
 #include "tests/support/QuoteServer.h"
 #include "tests/support/TempDir.h"
 #include "vantrel/vantrel.h"
+#include "platform/FileSystem.h"
 
 namespace vantrel {
 namespace test {
@@ -33,7 +34,7 @@ class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         SetUpAlertHandlersAside();
-        ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
+        platform::SetEnvironment("VANTREL_LOG_DIR", logDir.path().c_str());
         vantrel::testing::ResetFileLog();
         vantrel::testing::SetHandshakeTimeouts(5000, 5000);
     }
@@ -51,7 +52,7 @@ protected:
         }
         vantrel::testing::SetHandshakeTimeouts(0, 0);
         vantrel::testing::ResetFileLog();
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
     }
 
     // Everything in the event files of this test's log directory.

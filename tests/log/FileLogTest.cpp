@@ -1,7 +1,5 @@
 #include "log/FileLog.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -149,7 +147,8 @@ TEST_F(FileLogTest, ConstructionFailsWithConfigErrorWhenDirectoryCannotBeMade) {
         FAIL() << "expected FIX::ConfigError";
     } catch (const FIX::ConfigError& e) {
         EXPECT_EQ(std::string(e.what()), "Configuration failed: Could not open messages file: " +
-                                             dir.path() + "/file/sub/GLOBAL20261208.message.log");
+                                             (dir / "file/sub") + platform::kPathSeparator +
+                                             "GLOBAL20261208.message.log");
     }
 }
 
