@@ -40,31 +40,63 @@ std::string_view TextOf(std::string_view line) { return line.substr(0, line.find
 // Logs skipped quotes so that a feed with a systematic fault cannot flood the
 // log: the first kSkipsInFull of a session each with its own event, then at
 // most one event a second, naming the latest reason and how many quotes were
-// skipped since the previous event. Reads the library's clock, which tests
+// skipped since the previous event. A count held back is never lost: the
+// receive loop waits no longer than until its report is due (MillisUntilDue)
+// and then reports it (ReportIfDue), and the end of the session reports what
+// is still held back (ReportHeldBack). Reads the library's clock, which tests
 // replace.
 class SkipReporter {
 public:
     void Skipped(const char* reason) {
         ++m_nSkipped;
         ++m_nUnreported;
+        if (m_nSkipped <= kSkipsInFull) {
+            Report(reason, false);
+            return;
+        }
+        // Held back: only the reason is kept, reusing the string's capacity,
+        // so a flood of skips builds no text.
+        m_lastReason.assign(reason);
+        ReportIfDue();
+    }
+
+    // Reports the count held back once a second has gone by since the last
+    // report.
+    void ReportIfDue() {
+        if (m_nUnreported != 0 && MillisUntilDue() == 0) Report(m_lastReason.c_str(), true);
+    }
+
+    // Reports the count held back now, whenever the last report was.
+    void ReportHeldBack() {
+        if (m_nUnreported != 0) Report(m_lastReason.c_str(), true);
+    }
+
+    // How long the receive loop may wait before a held-back count is due:
+    // -1 (no limit) when nothing is held back.
+    int MillisUntilDue() const {
+        if (m_nUnreported == 0) return -1;
         const int64_t nNow = platform::NowUtcMillis();
-        const bool bInFull = m_nSkipped <= kSkipsInFull;
         // A clock set back counts as a second gone by.
-        if (!bInFull && nNow >= m_nLastReportMs && nNow - m_nLastReportMs < kReportIntervalMs) return;
-        std::string text = std::string("StartQuotesThread(): quote skipped: ") + reason;
-        if (!bInFull) text += " (" + std::to_string(m_nUnreported) + " quotes skipped since the last report)";
-        OutputEvent2Log(text);
-        m_nUnreported = 0;
-        m_nLastReportMs = nNow;
+        if (nNow < m_nLastReportMs || nNow - m_nLastReportMs >= kReportIntervalMs) return 0;
+        return static_cast<int>(kReportIntervalMs - (nNow - m_nLastReportMs));
     }
 
 private:
+    void Report(const char* reason, bool bCounted) {
+        std::string text = std::string("StartQuotesThread(): quote skipped: ") + reason;
+        if (bCounted) text += " (" + std::to_string(m_nUnreported) + " quotes skipped since the last report)";
+        OutputEvent2Log(text);
+        m_nUnreported = 0;
+        m_nLastReportMs = platform::NowUtcMillis();
+    }
+
     static constexpr uint64_t kSkipsInFull = 10;
     static constexpr int64_t kReportIntervalMs = 1000;
 
     uint64_t m_nSkipped = 0;     // in this session
     uint64_t m_nUnreported = 0;  // since the last event
     int64_t m_nLastReportMs = 0;
+    std::string m_lastReason;    // of the latest skip held back
 };
 
 // Hands the payload after the first "[QT]" to the container. A payload the
@@ -127,7 +159,9 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
 }
 
 // Receives until a stop request or a failure; every complete line buffered is
-// handed on before the thread waits again.
+// handed on before the thread waits again. While skipped quotes are held back
+// the wait ends when their report is due; the session's end reports them
+// before its own event.
 void ReceiveQuotes(CLineSplitter& splitter, CQuotesContainer& container) {
     QuotesFeedStats& stats = GetQuotesFeedStats();
     platform::WakeEvent& wake = QuotesThreadWakeEvent();
@@ -137,13 +171,16 @@ void ReceiveQuotes(CLineSplitter& splitter, CQuotesContainer& container) {
         std::string_view line;
         while (splitter.NextLine(line)) HandleQuoteLine(line, payload, container, stats, skips);
         if (g_bLogoffRequested.load()) {
+            skips.ReportHeldBack();
             OutputEvent2Log("StartQuotesThread(): Logging off.");
             return;
         }
+        skips.ReportIfDue();
         int nError = 0;
-        switch (platform::WaitForSocket(g_Socket, false, &wake, -1, &nError)) {
+        switch (platform::WaitForSocket(g_Socket, false, &wake, skips.MillisUntilDue(), &nError)) {
             case platform::WaitResult::Ready:
                 if (!ReceiveChunk(g_Socket, splitter, &nError)) {
+                    skips.ReportHeldBack();
                     OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nError);
                     return;
                 }
@@ -152,8 +189,9 @@ void ReceiveQuotes(CLineSplitter& splitter, CQuotesContainer& container) {
                 wake.Clear();
                 break;
             case platform::WaitResult::TimedOut:
-                break;
+                break;  // a held-back count is due: reported at the top of the loop
             case platform::WaitResult::Failed:
+                skips.ReportHeldBack();
                 OutputWarningCode2Log("StartQuotesThread(): 'select' socket error = %d.", nError);
                 return;
         }

@@ -3,7 +3,9 @@
 // every "[QT]" line to the quotes container until a stop request or the
 // connection ends. A payload the container rejects is skipped: the first 10
 // skips of a session are logged each, then at most one event a second
-// carrying the number skipped since the previous one.
+// carrying the number skipped since the previous one; a number held back is
+// reported within a second, or when the session ends, even if no further
+// quote is skipped.
 //
 // It blocks in poll on the socket and the session's wake-up descriptor, so it
 // uses no CPU while idle and sees a stop request at once; it receives in large

@@ -124,6 +124,41 @@ protected:
         return found;
     }
 
+    // The skipped-quote events from log line `first` on: how many there are,
+    // the skipped quotes they account for (one for an event in full, the
+    // number carried by a counted one), and whether every one has one of the
+    // two forms.
+    struct SkipEvents {
+        size_t nEvents = 0;
+        uint64_t nAccounted = 0;
+        bool bWellFormed = true;
+    };
+    SkipEvents SkipEventsFrom(size_t first) const {
+        static const std::string prefix = "event: StartQuotesThread(): quote skipped: ";
+        static const std::string countEnd = " quotes skipped since the last report)";
+        SkipEvents found;
+        const std::vector<std::string> lines = LogLines();
+        for (size_t i = first; i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            if (line.rfind(prefix, 0) != 0) continue;
+            ++found.nEvents;
+            const std::string::size_type end = line.size() - countEnd.size();
+            if (line.size() < prefix.size() + countEnd.size() || line.compare(end, countEnd.size(), countEnd) != 0) {
+                ++found.nAccounted;  // logged in full
+                continue;
+            }
+            const std::string::size_type start = line.rfind(" (", end);
+            const std::string count = start == std::string::npos ? "" : line.substr(start + 2, end - start - 2);
+            if (count.empty() || count.size() > 19 || count.find_first_not_of("0123456789") != std::string::npos ||
+                count[0] == '0') {
+                found.bWellFormed = false;
+                continue;
+            }
+            found.nAccounted += std::stoull(count);
+        }
+        return found;
+    }
+
     // Login on another thread; the test serves the handshake meanwhile.
     std::future<int> StartLogin(int port, const char* host = "127.0.0.1") {
         return std::async(std::launch::async,

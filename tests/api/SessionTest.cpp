@@ -2,6 +2,7 @@
 // handshake and its verdict, failures and time-outs, the Lost state, and what
 // the quotes thread does with the lines it receives.
 #include <algorithm>
+#include <optional>
 
 #include "config/Config.h"
 #include "platform/ErrorCodes.h"
@@ -347,31 +348,88 @@ TEST_F(SessionTest, SkippedQuoteEventsAreRateLimitedAfterTheFirstTenOfASession) 
     clock.set(t0 + 999);
     ASSERT_TRUE(sendGarbage(1));
     EXPECT_EQ(skipEvents().size(), 10u);
+    // A second after the last report the six held back are reported, with no
+    // further skip to carry them.
     clock.set(t0 + 1000);
+    ASSERT_TRUE(WaitUntil([&] { return skipEvents().size() == 11u; }));
+    events = skipEvents();
+    EXPECT_EQ(events[10].substr(0, events[0].size()), events[0]);  // the same reason first
+    EXPECT_TRUE(endsWith(events[10], " (6 quotes skipped since the last report)")) << events[10];
     ASSERT_TRUE(sendGarbage(2));
     ASSERT_TRUE(SendQuotes({kEur}));  // a good quote in between is stored as ever
     EXPECT_EQ(Stored("EUR/USD"), kEur);
-    events = skipEvents();
-    ASSERT_EQ(events.size(), 11u);
-    EXPECT_EQ(events[10].substr(0, events[0].size()), events[0]);  // the same reason first
-    EXPECT_TRUE(endsWith(events[10], " (7 quotes skipped since the last report)")) << events[10];
+    EXPECT_EQ(skipEvents().size(), 11u);
 
     // A clock set back does not silence the reports.
     clock.set(t0 - 60000);
-    ASSERT_TRUE(sendGarbage(1));
+    ASSERT_TRUE(WaitUntil([&] { return skipEvents().size() == 12u; }));
     events = skipEvents();
-    ASSERT_EQ(events.size(), 12u);
     EXPECT_TRUE(endsWith(events[11], " (2 quotes skipped since the last report)")) << events[11];
+
+    // What is held back when the session ends is reported before it ends.
+    ASSERT_TRUE(sendGarbage(1));
+    EXPECT_EQ(::Logoff(), 1);
+    events = skipEvents();
+    ASSERT_EQ(events.size(), 13u);
+    EXPECT_TRUE(endsWith(events[12], " (1 quotes skipped since the last report)")) << events[12];
     EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), skippedBefore + 19);
 
     // A new session starts with its first ten in full again.
-    EXPECT_EQ(::Logoff(), 1);
     ASSERT_EQ(ServeLogin(), 1);
     ASSERT_TRUE(sendGarbage(1));
     events = skipEvents();
-    ASSERT_EQ(events.size(), 13u);
-    EXPECT_EQ(events[12], events[0]);
+    ASSERT_EQ(events.size(), 14u);
+    EXPECT_EQ(events[13], events[0]);
     EXPECT_EQ(::Logoff(), 1);
+}
+
+// However the skips arrive and the session ends, the events account for every
+// skipped quote: one each for those logged in full plus the counts reported.
+TEST_F(SessionTest, SkippedQuoteEventsCountEverySkippedQuote) {
+    enum class End { Logoff, ConnectionLost, ReportDue };
+    const struct {
+        const char* name;
+        bool bRealClock;
+        size_t nBursts;
+        size_t nPerBurst;
+        End end;
+    } cases[] = {
+        {"held back until Logoff", false, 1, 25, End::Logoff},
+        {"held back until the connection is lost", false, 1, 25, End::ConnectionLost},
+        {"held back until due, no further skip", false, 1, 25, End::ReportDue},
+        {"only the first ten", false, 1, 10, End::Logoff},
+        {"a flood on the real clock", true, 10, 1000, End::Logoff},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<FakeClock> clock;
+        if (!c.bRealClock) clock.emplace(EpochMillis(2026, 12, 8, 10, 0, 0));
+        const size_t nLinesBefore = LogLines().size();
+        const uint64_t nSent = c.nBursts * c.nPerBurst;
+        ASSERT_EQ(ServeLogin(), 1);
+        for (size_t b = 0; b < c.nBursts; ++b) {
+            ASSERT_TRUE(SendQuoteLines(std::vector<std::string>(c.nPerBurst, "[QT]garbage " + std::to_string(b)),
+                                       c.nPerBurst));
+        }
+        switch (c.end) {
+            case End::Logoff:
+                EXPECT_EQ(::Logoff(), 1);
+                break;
+            case End::ConnectionLost:
+                server.Close();
+                ASSERT_TRUE(WaitThreadEnded());
+                EXPECT_EQ(::Logoff(), 1);
+                break;
+            case End::ReportDue:
+                clock->set(FakeClock::s_nNow.load() + 1000);
+                EXPECT_TRUE(WaitUntil([&] { return SkipEventsFrom(nLinesBefore).nAccounted == nSent; }));
+                EXPECT_EQ(::Logoff(), 1);
+                break;
+        }
+        const SkipEvents events = SkipEventsFrom(nLinesBefore);
+        EXPECT_EQ(events.nAccounted, nSent);
+        EXPECT_TRUE(events.bWellFormed);
+    }
 }
 
 TEST_F(SessionTest, LogoffIsNotKeptWaitingByAnUnfinishedLine) {

@@ -1,5 +1,6 @@
 #include "tests/support/EventLog.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/TempDir.h"
@@ -7,14 +8,19 @@
 namespace vantrel::test {
 
 std::string EventLogText(const std::string& directory) {
-    std::string text;
+    std::vector<std::filesystem::path> files;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
         const std::string name = entry.path().filename().string();
         if (name.size() > 10 && name.compare(name.size() - 10, 10, ".event.log") == 0) {
-            text += ReadFile(entry.path().string());
+            files.push_back(entry.path());
         }
     }
+    // The names carry the date: in name order, a test that moves the clock
+    // across days reads its lines in the order they were written.
+    std::sort(files.begin(), files.end());
+    std::string text;
+    for (const auto& file : files) text += ReadFile(file.string());
     return text;
 }
 

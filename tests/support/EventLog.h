@@ -7,7 +7,7 @@
 namespace vantrel {
 namespace test {
 
-// Everything in the event files of `directory`.
+// Everything in the event files of `directory`, the files in date order.
 std::string EventLogText(const std::string& directory);
 
 // The event files' lines as "<label>: <text>", e.g. "event: Login() is
