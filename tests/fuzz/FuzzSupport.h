@@ -10,7 +10,9 @@ namespace vantrel {
 namespace fuzz {
 
 // Points the library's log at a scratch directory, removed when the fuzzer
-// exits.
+// exits, and its settings at a file that does not exist there: a warning or
+// error a target logs then sets the alert handlers up with nothing to send,
+// so a fuzz run never mails or texts anyone.
 inline void UseScratchLogDirectory() {
     struct Scratch {
         std::string path;
@@ -19,6 +21,7 @@ inline void UseScratchLogDirectory() {
             if (::mkdtemp(name) == nullptr) std::abort();
             path = name;
             ::setenv("VANTREL_LOG_DIR", path.c_str(), 1);
+            ::setenv("VANTREL_CONFIG", (path + "/absent.cfg").c_str(), 1);
         }
         ~Scratch() {
             std::error_code ignored;
