@@ -106,11 +106,12 @@ private:
     Slot* FindSlot(std::string_view symbol, std::size_t nHash) const;
     void Insert(Slot* pSlot);
 
-    mutable platform::RecursiveMutex m_lock;  // serialises the writers
     mutable CReadSections m_readers;
-    std::atomic<Table*> m_pTable{nullptr};
+    // What every query reads, on a cache line of its own.
+    alignas(128) std::atomic<Table*> m_pTable{nullptr};
     std::atomic<const Slot*> m_pSmallest{nullptr};
     std::atomic<int32_t> m_nRefsCnt{0};
+    alignas(128) mutable platform::RecursiveMutex m_lock;  // serialises the writers
 };
 
 // The process's container, created on first use (thread-safe).

@@ -98,12 +98,14 @@ private:
     static void DeleteList(Retirable* pList) noexcept;
 
     Stripe m_stripes[kStripes];
-    std::atomic<unsigned> m_nEpoch{0};
+    // Read by every reader: on a cache line of its own, away from the
+    // writer's state, which changes with every retirement.
+    alignas(128) std::atomic<unsigned> m_nEpoch{0};
 
     // Writer-only state. Pending objects wait for the next batch; the waiting
     // batch is freed once both epochs have drained since it was closed.
     enum class Phase { Idle, DrainingFirst, DrainingSecond };
-    Phase m_phase = Phase::Idle;
+    alignas(128) Phase m_phase = Phase::Idle;
     Retirable* m_pPending = nullptr;
     Retirable* m_pWaiting = nullptr;
     std::size_t m_nPending = 0;

@@ -1,6 +1,7 @@
 #include "fix/DecodedQuote.h"
 
 #include <new>
+#include <vector>
 
 #include "fix/QuoteDecoding.h"
 
@@ -51,20 +52,19 @@ std::unique_ptr<const DecodedQuote> DecodedQuote::Decode(const std::string& text
     } catch (...) {
         bComplete = false;
     }
-    std::unique_ptr<DecodedQuote> decoded(new DecodedQuote());
-    decoded->m_bComplete = bComplete;
-    decoded->m_nBids = entries.nBids;
-    decoded->m_nOffers = static_cast<int>(entries.nEntries) - entries.nBids;
-    decoded->m_sides.reserve(entries.nEntries);
-    decoded->m_values.resize(2 * entries.nEntries);
-    double* const pBidPrices = decoded->m_values.data();
-    double* const pBidSizes = pBidPrices + decoded->m_nBids;
-    double* const pOfferPrices = pBidSizes + decoded->m_nBids;
-    double* const pOfferSizes = pOfferPrices + decoded->m_nOffers;
+    const int nBids = entries.nBids;
+    const int nOffers = static_cast<int>(entries.nEntries) - nBids;
+    void* const pBlock = ::operator new(sizeof(DecodedQuote) + entries.nEntries * (2 * sizeof(double) + 1));
+    std::unique_ptr<DecodedQuote> decoded(new (pBlock) DecodedQuote(nBids, nOffers, bComplete));
+    double* const pBidPrices = decoded->Values();
+    double* const pBidSizes = pBidPrices + nBids;
+    double* const pOfferPrices = pBidSizes + nBids;
+    double* const pOfferSizes = pOfferPrices + nOffers;
+    char* const pSides = reinterpret_cast<char*>(pOfferSizes + nOffers);
     size_t nBid = 0, nOffer = 0;
     for (size_t i = 0; i < entries.nEntries; ++i) {
         const Collector::Entry& entry = entries[i];
-        decoded->m_sides.push_back(entry.cType);
+        pSides[i] = entry.cType;
         if (entry.cType == '0') {
             pBidPrices[nBid] = entry.dPx;
             pBidSizes[nBid++] = entry.dSize;

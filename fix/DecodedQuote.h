@@ -3,14 +3,17 @@
 // parsing the message again.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace vantrel {
 namespace fix {
 
-class DecodedQuote {
+// One allocation holds the counts, the values and the sides, so that a query
+// reads one block and a decode costs one allocation.
+class alignas(double) DecodedQuote {
 public:
     // Decodes `text` as DecodeMarketDataEntries does. Bid (MDEntryType "0")
     // and offer ("1") entries are kept in message order with their sizes in
@@ -19,27 +22,35 @@ public:
     // Raises only std::bad_alloc.
     static std::unique_ptr<const DecodedQuote> Decode(const std::string& text);
 
+    static void operator delete(void* p) noexcept { ::operator delete(p); }
+
     int Bids() const { return m_nBids; }
     int Offers() const { return m_nOffers; }
-    const double* BidPrices() const { return m_values.data(); }
-    const double* BidSizes() const { return m_values.data() + m_nBids; }
-    const double* OfferPrices() const { return m_values.data() + 2 * m_nBids; }
-    const double* OfferSizes() const { return m_values.data() + 2 * m_nBids + m_nOffers; }
+    const double* BidPrices() const { return Values(); }
+    const double* BidSizes() const { return Values() + m_nBids; }
+    const double* OfferPrices() const { return Values() + 2 * m_nBids; }
+    const double* OfferSizes() const { return Values() + 2 * m_nBids + m_nOffers; }
 
     // The side of each kept entry in message order: '0' bid, '1' offer.
-    const std::string& Sides() const { return m_sides; }
+    std::string_view Sides() const {
+        return std::string_view(reinterpret_cast<const char*>(Values() + 2 * Kept()), Kept());
+    }
 
     // False when decoding failed after the kept entries.
     bool Complete() const { return m_bComplete; }
 
 private:
-    int m_nBids = 0;
-    int m_nOffers = 0;
-    bool m_bComplete = true;
-    std::string m_sides;
-    // Bid prices, bid sizes, offer prices, offer sizes: one block, so that a
-    // query reads one allocation.
-    std::vector<double> m_values;
+    DecodedQuote(int nBids, int nOffers, bool bComplete)
+        : m_nBids(nBids), m_nOffers(nOffers), m_bComplete(bComplete) {}
+    std::size_t Kept() const { return static_cast<std::size_t>(m_nBids + m_nOffers); }
+    // After the object: bid prices, bid sizes, offer prices, offer sizes,
+    // then one side character per kept entry.
+    const double* Values() const { return reinterpret_cast<const double*>(this + 1); }
+    double* Values() { return reinterpret_cast<double*>(this + 1); }
+
+    int m_nBids;
+    int m_nOffers;
+    bool m_bComplete;
 };
 
 }  // namespace fix
