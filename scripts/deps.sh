@@ -2,10 +2,14 @@
 # the tools need, when any is missing.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd)
+# Only for the benchmark plots (scripts/bench.sh --plots).
+VANTREL_PLOT_PACKAGES=(python3-matplotlib)
 
+# vantrel_install_deps [packages...]: the packages given, or the build's.
 vantrel_install_deps() {
     local missing=() p
-    for p in "${VANTREL_PACKAGES[@]}"; do
+    [ $# -gt 0 ] || set -- "${VANTREL_PACKAGES[@]}"
+    for p in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
             missing+=("$p")
         fi
