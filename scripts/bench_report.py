@@ -159,6 +159,17 @@ def plots(results, directory):
                 ys.append(found[0])
         return xs, ys
 
+    def save(fig, ax, name, xlabel, ylabel, title):
+        ax.set_yscale("log")
+        ax.set_xlabel(xlabel)
+        ax.set_ylabel(ylabel)
+        ax.set_title(title)
+        ax.grid(True, which="both", alpha=0.3)
+        ax.legend(fontsize=8)
+        fig.tight_layout()
+        fig.savefig(os.path.join(directory, name), dpi=100)
+        plt.close(fig)
+
     # Staleness against the offered rate.
     fig, ax = plt.subplots(figsize=(7, 4.5))
     for client in ("library", "reference"):
@@ -168,16 +179,9 @@ def plots(results, directory):
             if xs:
                 ax.plot(xs, ys, color=color, linestyle=line, marker=marker, label=f"{names[client]} {p}")
     ax.set_xscale("log")
-    ax.set_yscale("log")
     ax.set_xticks(RATES, [f"{r:,}" for r in RATES])
-    ax.set_xlabel("offered rate (quotes/s)")
-    ax.set_ylabel("staleness (µs, log scale)")
-    ax.set_title("Server write to GetLastQuotes returning the quote")
-    ax.grid(True, which="both", alpha=0.3)
-    ax.legend(fontsize=8)
-    fig.tight_layout()
-    fig.savefig(os.path.join(directory, "staleness.png"), dpi=100)
-    plt.close(fig)
+    save(fig, ax, "staleness.png", "offered rate (quotes/s)", "staleness (µs, log scale)",
+         "Server write to GetLastQuotes returning the quote")
 
     # Query rate against threads.
     fig, ax = plt.subplots(figsize=(7, 4.5))
@@ -191,17 +195,9 @@ def plots(results, directory):
                         [(t, QUERY.format(fn=fn, message=message, threads=t)) for t in (1, 2)])
         if xs:
             ax.plot(xs, ys, color=styles[client][0], linestyle=line, marker=marker, label=label)
-    ax.set_yscale("log")
     ax.set_xticks((1, 2))
     ax.set_xlim(0.8, 2.2)
-    ax.set_xlabel("query threads")
-    ax.set_ylabel("GetLastQuotes calls/s (log scale)")
-    ax.set_title("Query rate, 2-entry message")
-    ax.grid(True, which="both", alpha=0.3)
-    ax.legend(fontsize=8)
-    fig.tight_layout()
-    fig.savefig(os.path.join(directory, "queries.png"), dpi=100)
-    plt.close(fig)
+    save(fig, ax, "queries.png", "query threads", "calls/s (log scale)", "Query rate, 2-entry message")
 
     # Ingest against entries per message.
     fig, ax = plt.subplots(figsize=(7, 4.5))
@@ -210,16 +206,8 @@ def plots(results, directory):
         if xs:
             color, line = styles[client]
             ax.plot(xs, ys, color=color, linestyle=line, marker="o", label=names[client])
-    ax.set_yscale("log")
     ax.set_xticks(ENTRIES)
-    ax.set_xlabel("entries per message")
-    ax.set_ylabel("quote lines/s (log scale)")
-    ax.set_title("Ingest: server to store")
-    ax.grid(True, which="both", alpha=0.3)
-    ax.legend(fontsize=8)
-    fig.tight_layout()
-    fig.savefig(os.path.join(directory, "ingest.png"), dpi=100)
-    plt.close(fig)
+    save(fig, ax, "ingest.png", "entries per message", "quote lines/s (log scale)", "Ingest: server to store")
 
 
 def main():
