@@ -7,6 +7,7 @@
 
 #include "config/CfgSettingHandler.h"
 #include "log/FileLog.h"
+#include "notify/SMSHandler.h"
 #include "platform/FileSystem.h"
 
 namespace vantrel {
@@ -89,7 +90,9 @@ void OutputWarning2Log(const char* text) noexcept {
             GetFileLog().onWarning(NonNull(text), true);
         }
         // The alert handlers come after the file log and outside its lock:
-        // they take locks of their own and log through this facade.
+        // they take locks of their own and log through this facade. The SMS
+        // handler comes first, the mail handler after it.
+        GetSMSHandler().OnWarning(NonNull(text));
     } catch (...) {
     }
 }
@@ -108,6 +111,8 @@ void OutputError2Log(uint32_t nCode, const char* text) noexcept {
             std::lock_guard<platform::RecursiveMutex> guard(FileLog::processLock());
             GetFileLog().onError(nCode, NonNull(text), bFlush);
         }
+        // Outside the file log's lock, SMS first, as for warnings.
+        GetSMSHandler().OnError(nCode, NonNull(text));
     } catch (...) {
     }
 }

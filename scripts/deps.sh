@@ -1,7 +1,8 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the tools need, when any is missing.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
-                  libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd)
+                  libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
+                  libcurl4-openssl-dev)
 # Only for the benchmark plots (scripts/bench.sh --plots).
 VANTREL_PLOT_PACKAGES=(python3-matplotlib)
 

@@ -15,6 +15,7 @@
 #include "feed/QuotesContainer.h"
 #include "feed/QuotesThread.h"
 #include "log/LogFacade.h"
+#include "tests/support/AlertHandlers.h"
 #include "tests/support/FixText.h"
 #include "tests/support/QuoteServer.h"
 #include "tests/support/TempDir.h"
@@ -30,6 +31,7 @@ constexpr const char* kGranted = "#1 Login granted\r\n";
 class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        SetUpAlertHandlersAside();
         ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
         vantrel::testing::ResetFileLog();
         vantrel::testing::SetHandshakeTimeouts(5000, 5000);

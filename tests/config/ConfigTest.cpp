@@ -13,6 +13,7 @@
 #include "config/CfgSettingHandler.h"
 #include "log/LogFacade.h"
 #include "platform/FileSystem.h"
+#include "tests/support/AlertHandlers.h"
 #include "tests/support/TempDir.h"
 
 namespace vantrel {
@@ -34,6 +35,7 @@ std::string AbsentEvent(const std::string& key, const char* value) {
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        test::SetUpAlertHandlersAside();
         ::setenv("VANTREL_CONFIG", configFile.c_str(), 1);
         ::setenv("VANTREL_LOG_DIR", (dir / "log").c_str(), 1);
         testing::ResetConfigStore();

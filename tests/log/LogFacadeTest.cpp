@@ -8,6 +8,7 @@
 
 #include "log/FileLog.h"
 #include "platform/FileSystem.h"
+#include "tests/support/AlertHandlers.h"
 #include "tests/support/TempDir.h"
 
 namespace vantrel {
@@ -22,6 +23,7 @@ using test::TempDir;
 class LogFacadeTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        test::SetUpAlertHandlersAside();
         testing::ResetFileLog();
         logDir = dir / "deep/REVar";
         ::setenv("VANTREL_LOG_DIR", logDir.c_str(), 1);

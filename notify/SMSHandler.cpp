@@ -1,0 +1,205 @@
+#include "notify/SMSHandler.h"
+
+#include <mutex>
+#include <stdexcept>
+
+#include <quickfix/Exceptions.h>
+
+#include "config/Config.h"
+#include "log/LogFacade.h"
+#include "log/UtcTime.h"
+#include "notify/AlertLock.h"
+#include "notify/AlertText.h"
+
+namespace vantrel {
+namespace {
+
+// Set at load; the first GetSMSHandler runs the set-up and clears it.
+std::atomic<uint8_t> g_bSMSReinitialise{1};
+// Set when the handler is destroyed at unload.
+std::atomic<bool> g_bSMSHandlerClosed{false};
+
+CSMSHandler& TheHandler() {
+    static CSMSHandler handler;
+    return handler;
+}
+
+std::string Outcome(const char* text) {
+    return std::string("CSMSHandler::CSMSHandler(): SMS gateway is ") + text;
+}
+
+}  // namespace
+
+CSMSHandler& GetSMSHandler() {
+    if (g_bSMSHandlerClosed.load()) {
+        throw std::logic_error("the SMS handler is closed");
+    }
+    CSMSHandler& handler = TheHandler();
+    if (g_bSMSReinitialise.load() != 0) {
+        // Checked again under the lock: two threads logging their first
+        // warning at the same moment set the handler up once, not twice.
+        std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+        if (g_bSMSReinitialise.load() != 0) {
+            handler.Init();
+            g_bSMSReinitialise.store(0);
+        }
+    }
+    return handler;
+}
+
+CSMSHandler::~CSMSHandler() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    g_bSMSHandlerClosed.store(true);
+    m_bSettled.store(false);
+    try {
+        Release();
+    } catch (...) {
+    }
+}
+
+void CSMSHandler::Init() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (m_bInitInProgress || g_bSMSHandlerClosed.load()) {
+        return;
+    }
+    m_bInitInProgress = true;
+    m_bSettled.store(false);
+    // Whatever happens below, the set-up ends with the handler ready.
+    struct Finish {
+        CSMSHandler& handler;
+        ~Finish() {
+            handler.m_bReady = true;
+            handler.m_bInitInProgress = false;
+            handler.PublishFilter();
+        }
+    } finish{*this};
+
+    Release();
+    m_bReady = false;
+
+    try {
+        GetConfigBool("SMSSendSMS", m_bSendSMS);
+        if (m_bSendSMS) {
+            std::string value;
+            LoadConfigString("SMSAPIID", value);
+            m_apiId = WidenThroughLocale(value);
+            LoadConfigString("SMSUsername", value);
+            m_userName = WidenThroughLocale(value);
+            LoadConfigString("SMSPassword", value);
+            m_password = WidenThroughLocale(value);
+            LoadConfigString("SMSToMobileNumber", value);
+            for (const std::string& number : SplitAlertList(value)) {
+                m_numbers.push_back(WidenThroughLocale(number));
+            }
+            if (m_numbers.empty()) {
+                m_bSendSMS = false;
+            }
+            GetConfigBool("SMSSendErrors", m_bSendErrors);
+            GetConfigLong("SMSErrorsSeverityCode", m_nErrorsSeverityCode);
+            GetConfigBool("SMSSendWarnings", m_bSendWarnings);
+            GetConfigBool("SMSSendCriticalEvents", m_bSendCriticalEvents);
+        }
+    } catch (FIX::Exception* pException) {
+        // A required key is absent: the readers throw it by pointer.
+        const std::unique_ptr<FIX::Exception> owned(pException);
+        m_bSendSMS = false;
+        OutputError2Log(3, std::string("CSMSHandler() exception catch: ") + owned->what());
+    } catch (...) {
+        m_bSendSMS = false;
+        OutputError2Log(3, "CSMSHandler() unknown exception catch.");
+    }
+
+    if (m_bSendSMS) {
+        m_pGateway = SmsGateway::Create();
+    }
+    if (m_pGateway) {
+        OutputEvent2Log(Outcome("connected"));
+    } else if (m_bSendSMS) {
+        OutputWarning2Log(Outcome("not connected due to problem creating COM-object instance"));
+    } else {
+        OutputWarning2Log(Outcome("not connected due to corvel settings"));
+    }
+}
+
+void CSMSHandler::Release() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    m_bErrorsPass.store(false);
+    m_bWarningsPass.store(false);
+    if (m_pGateway) {
+        m_pGateway.reset();
+        OutputEvent2Log("CSMSHandler::Release(): SMS gateway is released.");
+    }
+    m_numbers.clear();
+}
+
+void CSMSHandler::OnError(uint32_t nCode, const char* text) {
+    if (g_bSMSHandlerClosed.load() ||
+        (m_bSettled.load(std::memory_order_acquire) &&
+         (!m_bErrorsPass.load(std::memory_order_relaxed) ||
+          nCode > m_nErrorsThreshold.load(std::memory_order_relaxed)))) {
+        return;
+    }
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (g_bSMSHandlerClosed.load() || !m_bReady || !m_pGateway || !m_bSendErrors ||
+        nCode > static_cast<uint32_t>(m_nErrorsSeverityCode)) {
+        return;
+    }
+    SendToAll(ErrorAlertBody(nCode, text, UtcTime::Now()));
+}
+
+void CSMSHandler::OnWarning(const char* text) {
+    if (g_bSMSHandlerClosed.load() ||
+        (m_bSettled.load(std::memory_order_acquire) && !m_bWarningsPass.load(std::memory_order_relaxed))) {
+        return;
+    }
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (g_bSMSHandlerClosed.load() || !m_bReady || !m_pGateway || !m_bSendWarnings) {
+        return;
+    }
+    SendToAll(WarningAlertBody(text, UtcTime::Now()));
+}
+
+void CSMSHandler::SendToAll(const std::string& body) {
+    // Not ready while sending, so that anything logged meanwhile on this
+    // thread is not sent in turn.
+    m_bReady = false;
+    struct ReadyAgain {
+        bool& bReady;
+        ~ReadyAgain() { bReady = true; }
+    } readyAgain{m_bReady};
+
+    const std::wstring text = WidenThroughLocale(body);
+    for (const std::wstring& number : m_numbers) {
+        m_pGateway->Send(m_apiId, m_userName, m_password, number, text);
+    }
+}
+
+void CSMSHandler::PublishFilter() noexcept {
+    m_bErrorsPass.store(m_pGateway && m_bSendErrors, std::memory_order_relaxed);
+    m_nErrorsThreshold.store(static_cast<uint32_t>(m_nErrorsSeverityCode), std::memory_order_relaxed);
+    m_bWarningsPass.store(m_pGateway && m_bSendWarnings, std::memory_order_relaxed);
+    m_bSettled.store(true, std::memory_order_release);
+}
+
+namespace testing {
+
+void ResetSMSHandler() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    CSMSHandler& handler = TheHandler();
+    handler.m_bSettled.store(false);
+    handler.Release();
+    handler.m_bInitInProgress = false;
+    handler.m_bReady = false;
+    handler.m_bSendSMS = false;
+    handler.m_apiId.clear();
+    handler.m_userName.clear();
+    handler.m_password.clear();
+    handler.m_bSendErrors = false;
+    handler.m_nErrorsSeverityCode = 999;
+    handler.m_bSendWarnings = false;
+    handler.m_bSendCriticalEvents = false;
+    g_bSMSReinitialise.store(1);
+}
+
+}  // namespace testing
+}  // namespace vantrel

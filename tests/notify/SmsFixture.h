@@ -1,0 +1,98 @@
+// SMS alerts end to end inside the test process: a settings file, the
+// recording gateway plug-in (tests/notify/recording_gateway.c) and the log
+// facade. The settings store and the SMS handler are set up once per process;
+// Restart() starts both over, as a new process would.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "config/Config.h"
+#include "notify/SMSHandler.h"
+#include "tests/api/SessionFixture.h"
+
+namespace vantrel {
+namespace test {
+
+// Settings that switch SMS alerts on, without the numbers and switches.
+constexpr const char* kSmsAccount = "FlushFlag=N\nSMSSendSMS=Y\nSMSAPIID=api-7\nSMSUsername=ops\nSMSPassword=S3cret-sms\n";
+constexpr const char* kSmsPassword = "S3cret-sms";
+
+class SmsFixture : public SessionFixture {
+protected:
+    void SetUp() override {
+        SessionFixture::SetUp();
+        ::setenv("VANTREL_CONFIG", configFile.c_str(), 1);
+        ::setenv("VANTREL_SMS_GATEWAY", VANTREL_RECORDING_GATEWAY, 1);
+        ::setenv("VANTREL_TEST_SMS_RECORD", recordFile.c_str(), 1);
+        for (const char* name : kControls) ::unsetenv(name);
+        vantrel::testing::ResetConfigStore();
+        vantrel::testing::ResetSMSHandler();
+    }
+
+    void TearDown() override {
+        vantrel::testing::ResetSMSHandler();
+        EXPECT_EQ(LogText().find(kSmsPassword), std::string::npos) << "the SMS password reached the log";
+        for (const char* name : kControls) ::unsetenv(name);
+        ::unsetenv("VANTREL_SMS_GATEWAY");
+        ::unsetenv("VANTREL_TEST_SMS_RECORD");
+        ::unsetenv("VANTREL_CONFIG");
+        vantrel::testing::ResetConfigStore();
+        SessionFixture::TearDown();
+    }
+
+    // Writes the [DEFAULT] section (nullptr: no settings file at all) and
+    // starts the settings, the handler, the log and the record afresh.
+    void Restart(const char* defaults) {
+        vantrel::testing::ResetSMSHandler();
+        vantrel::testing::ResetFileLog();
+        std::filesystem::remove(configFile);
+        std::filesystem::remove(recordFile);
+        for (const auto& entry : std::filesystem::directory_iterator(logDir.path())) {
+            std::filesystem::remove(entry.path());
+        }
+        if (defaults != nullptr) WriteFile(configFile, std::string("[DEFAULT]\n") + defaults);
+        vantrel::testing::ResetConfigStore();
+    }
+
+    // The recording gateway's lines, texts unescaped.
+    std::vector<std::string> Calls() const {
+        std::vector<std::string> calls;
+        for (const std::string& line : ReadLines(recordFile)) {
+            std::string call;
+            for (std::string::size_type i = 0; i < line.size(); ++i) {
+                if (line[i] == '\\' && i + 1 < line.size()) {
+                    const char c = line[++i];
+                    call += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+                } else {
+                    call += line[i] == '\t' ? '|' : line[i];
+                }
+            }
+            calls.push_back(call);
+        }
+        return calls;
+    }
+
+    // The alert texts sent, in order.
+    std::vector<std::string> SentTexts() const {
+        std::vector<std::string> texts;
+        for (const std::string& call : Calls()) {
+            if (call.rfind("send|", 0) == 0) texts.push_back(call.substr(call.rfind('|') + 1));
+        }
+        return texts;
+    }
+
+    static constexpr const char* kControls[] = {"VANTREL_TEST_SMS_REFUSE", "VANTREL_TEST_SMS_LAYOUT",
+                                                "VANTREL_TEST_SMS_BLOCK_MS", "VANTREL_TEST_SMS_GATE"};
+    static constexpr const char* kCreated =
+        "create|{231CD7E4-908C-45C0-B357-34FE860BED1D}|{EEFFA403-0DD7-4D83-A9ED-CA22DAD7C388}|1|accepted";
+
+    TempDir dir;
+    std::string configFile = dir / "vantrel.cfg";
+    std::string recordFile = dir / "gateway.record";
+    FakeClock clock{EpochMillis(2026, 12, 8, 9, 15, 0)};
+};
+
+}  // namespace test
+}  // namespace vantrel
