@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release, in their own build directory, runs every
 # figure for the library and for the reference client (the quotes client as
-# first designed, built into the benchmark), and prints one table.
+# first designed, built into the benchmark), and prints one table; then the
+# other benchmark programs' own figures, and instruction counts when valgrind
+# is installed.
 #
 #   scripts/bench.sh [--quick] [--plots DIR]
 #
@@ -36,7 +38,7 @@ fi
 BUILD_DIR=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_WERROR=OFF \
   -DVANTREL_BUILD_TOOLS=OFF --no-warn-unused-cli > /dev/null
-cmake --build "$BUILD_DIR" --target session_bench
+cmake --build "$BUILD_DIR" --target session_bench store_bench decode_bench sms_gateway_bench
 
 bench="$BUILD_DIR/bench/session_bench"
 results="$BUILD_DIR/bench-results.tsv"
@@ -68,8 +70,24 @@ for client in library reference; do
 done
 info load_after "$(loadavg)"
 
+other() {
+  echo "== $*"
+  "$@"
+  echo
+}
+
 echo
 /usr/bin/python3 scripts/bench_report.py "$results"
+echo
+if [ ${#quick[@]} -eq 0 ]; then
+  other "$BUILD_DIR/bench/store_bench"
+  other "$BUILD_DIR/bench/decode_bench"
+  other "$BUILD_DIR/bench/sms_gateway_bench"
+  if command -v valgrind > /dev/null; then
+    other bench/store_instructions.sh "$BUILD_DIR"
+    other bench/decode_instructions.sh "$BUILD_DIR"
+  fi
+fi 2>&1 | tee -a "$output"
 if [ -n "$plots" ]; then
   /usr/bin/python3 scripts/bench_report.py --plots "$plots" "$results"
 fi
