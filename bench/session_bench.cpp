@@ -484,24 +484,33 @@ void RunQueries(const Client& client, int rounds) {
         QueryRate(client, false, 1, std::chrono::milliseconds(100));  // warm-up
         for (const bool bLastN : {false, true}) {
             const char* function = bLastN ? "GetLastNQuotes" : "GetLastQuotes";
-            std::vector<double> one, two, coresTwo, otherTwo;
+            // Calls per second of CPU time tell contention between the
+            // threads apart from cores taken by other processes.
+            std::vector<double> one, two, perCpuOne, perCpuTwo, coresTwo, otherTwo;
             for (int round = 0; round < nRounds; ++round) {
-                one.push_back(QueryRate(client, bLastN, 1, duration).callsPerSecond);
+                const QueryFigures single = QueryRate(client, bLastN, 1, duration);
                 const OtherLoad otherLoad;
                 const QueryFigures dual = QueryRate(client, bLastN, 2, duration);
                 otherTwo.push_back(otherLoad.Cores());
+                one.push_back(single.callsPerSecond);
                 two.push_back(dual.callsPerSecond);
+                perCpuOne.push_back(single.callsPerSecond / std::max(single.coresUsed, 1e-9));
+                perCpuTwo.push_back(dual.callsPerSecond / std::max(dual.coresUsed, 1e-9));
                 coresTwo.push_back(dual.coresUsed);
             }
             const std::string what = std::string(function) + ", " + message + " message";
             PrintRounds(client, what + ", 1 thread calls/s", one, " %.0f");
             PrintRounds(client, what + ", 2 threads calls/s", two, " %.0f");
+            PrintRounds(client, what + ", 1 thread calls per CPU-second", perCpuOne, " %.0f");
+            PrintRounds(client, what + ", 2 threads calls per CPU-second", perCpuTwo, " %.0f");
             // Below 2 cores used, other work on the machine took the rest.
             PrintRounds(client, what + ", 2 threads cores used", coresTwo, " %.2f");
             PrintRounds(client, what + ", 2 threads, cores other processes used", otherTwo, " %.2f");
             const std::string parameter = std::string("fn=") + function + ",message=" + message;
             Result("query_rate", client, parameter + ",threads=1", Median(one), "calls/s");
             Result("query_rate", client, parameter + ",threads=2", Median(two), "calls/s");
+            Result("query_rate_per_cpu", client, parameter + ",threads=1", Median(perCpuOne), "calls/cpu-s");
+            Result("query_rate_per_cpu", client, parameter + ",threads=2", Median(perCpuTwo), "calls/cpu-s");
         }
         bFeedStop.store(true);
         if (!bChanging) {

@@ -92,6 +92,10 @@ def rows(results):
                     two = get("query_rate", "library", parameter)
                     if one and two:
                         note = f"{two / one:.2f} x 1 thread"
+                    cpu_one = get("query_rate_per_cpu", "library", QUERY.format(fn=fn, message=message, threads=1))
+                    cpu_two = get("query_rate_per_cpu", "library", parameter)
+                    if cpu_one and cpu_two:
+                        note += f"; per CPU-second {cpu_two / cpu_one:.2f} x 1 thread's"
                     if fn == "GetLastQuotes" and message == "unchanged" and one:
                         target = (">= 1.6 x 1 thread", lambda v, one=one: v >= 1.6 * one)
                 elif fn == "GetLastQuotes" and message == "unchanged":
