@@ -395,15 +395,18 @@ struct QueryFigures {
 };
 
 // Calls per second of one query function, `nThreads` threads calling for
-// `duration`. Every answer must be one whole stored message.
-QueryFigures QueryRate(const Client& client, bool bLastN, int nThreads, std::chrono::milliseconds duration) {
+// `duration`, for EUR/USD or, with `bAnySymbol`, for the empty symbol (which
+// finds EUR/USD, the only one stored). Every answer must be one whole stored
+// message.
+QueryFigures QueryRate(const Client& client, bool bLastN, int nThreads, std::chrono::milliseconds duration,
+                       bool bAnySymbol = false) {
     std::atomic<bool> bGo{false}, bStop{false};
     std::atomic<int> nReady{0};
     std::atomic<long long> nCalls{0}, nBad{0}, nCpuNs{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < nThreads; ++t) {
         threads.emplace_back([&] {
-            char symbol[16] = "EUR/USD";
+            char symbol[16];
             double bidPx[2], bidSize[2], offerPx[2], offerSize[2];
             long long calls = 0, bad = 0;
             nReady.fetch_add(1);
@@ -411,6 +414,7 @@ QueryFigures QueryRate(const Client& client, bool bLastN, int nThreads, std::chr
             }
             const int64_t cpuStart = ThisThreadCpuNs();
             while (!bStop.load(std::memory_order_relaxed)) {
+                std::strcpy(symbol, bAnySymbol ? "" : "EUR/USD");
                 int nBids = 2, nOffers = 2;
                 const int rc = bLastN ? client.getLastNQuotes(symbol, 2, bidPx, bidSize, offerPx, offerSize)
                                       : client.getLastQuotes(symbol, &nBids, bidPx, bidSize, &nOffers, offerPx,
@@ -514,6 +518,13 @@ void RunQueries(const Client& client, int rounds) {
         }
         bFeedStop.store(true);
         if (!bChanging) {
+            std::vector<double> any;
+            for (int round = 0; round < nRounds; ++round) {
+                any.push_back(QueryRate(client, false, 1, duration, true).callsPerSecond);
+            }
+            PrintRounds(client, "GetLastQuotes, any symbol, 1 thread calls/s", any, " %.0f");
+            Result("query_rate", client, "fn=GetLastQuotes,message=unchanged,symbol=any,threads=1", Median(any),
+                   "calls/s");
             const int nCalls = g_bQuick ? 500 : client.bReference ? 5000 : 20000;
             Result("query_changed", client, "fn=GetLastQuotes", ChangedQueryNs(client, nCalls), "ns");
         }

@@ -102,6 +102,8 @@ def rows(results):
                     target = (">= 5,000,000", lambda v: v >= 5e6)
                 label = f"{fn}, {text}, {threads} thread{'s' if threads > 1 else ''} (calls/s)"
                 out.append((label, "query_rate", parameter, "calls/s", target, note))
+    out.append(("GetLastQuotes for any symbol (\"\"), unchanged message, 1 thread (calls/s)", "query_rate",
+                "fn=GetLastQuotes,message=unchanged,symbol=any,threads=1", "calls/s", None, ""))
     out.append(("GetLastQuotes of a message changed since the last query (ns)", "query_changed",
                 "fn=GetLastQuotes", "ns",
                 (f"<= {BEFORE_QUERY_NS:,.0f} (today)", lambda v: v <= BEFORE_QUERY_NS), ""))
