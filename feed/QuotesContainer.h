@@ -19,7 +19,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -103,7 +102,6 @@ public:
     std::size_t RetiredCount() const;
 
 private:
-    Slot* FindSlot(std::string_view symbol, std::size_t nHash) const;
     void Insert(Slot* pSlot);
 
     mutable CReadSections m_readers;
