@@ -1,5 +1,7 @@
 #include "log/FileLog.h"
 
+#include <new>
+
 #include <quickfix/Exceptions.h>
 
 #include "platform/FileSystem.h"
@@ -17,7 +19,11 @@ const char* OpenFailureText(int index) {
 }  // namespace
 
 platform::RecursiveMutex& FileLog::processLock() {
-    static auto* pLock = new platform::RecursiveMutex;
+    // Never destroyed, so that logging during unload still finds it; in the
+    // library's static storage rather than on the heap, where it would be
+    // lost each time a host unloads the library.
+    alignas(platform::RecursiveMutex) static unsigned char storage[sizeof(platform::RecursiveMutex)];
+    static platform::RecursiveMutex* const pLock = new (storage) platform::RecursiveMutex;
     return *pLock;
 }
 

@@ -1,7 +1,9 @@
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -38,6 +40,33 @@ void MakeDirectories(const std::string& path) {
 std::string GetEnvironment(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
+}
+
+FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return FileReadResult::NoStatus;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return FileReadResult::OpenFailed;
+    // The size from the status is only a first guess: the file may grow or
+    // shrink meanwhile, so reading goes on to the end of the file.
+    content.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) : 0);
+    size_t nRead = 0;
+    for (;;) {
+        if (nRead == content.size()) content.resize(content.size() + 64 * 1024);
+        const ssize_t n = ::read(fd, content.data() + nRead, content.size() - nRead);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            content.clear();
+            return FileReadResult::ReadFailed;
+        }
+        if (n == 0) break;
+        nRead += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    content.resize(nRead);
+    return FileReadResult::Ok;
 }
 
 }  // namespace vantrel::platform

@@ -1,5 +1,5 @@
 // File-system facts the library needs: where the host executable lives,
-// directory creation and environment look-ups.
+// directory creation, environment look-ups and reading a whole file.
 #pragma once
 
 #include <string>
@@ -19,5 +19,16 @@ void MakeDirectories(const std::string& path);
 
 // The value of an environment variable, or the empty string when it is unset.
 std::string GetEnvironment(const char* name);
+
+enum class FileReadResult {
+    Ok,
+    NoStatus,     // the file's status cannot be read: it probably does not exist
+    OpenFailed,   // it exists but cannot be opened for reading
+    ReadFailed,   // a read failed part-way (a directory, an I/O error)
+};
+
+// Reads the whole file into `content`, up to its end whatever size its status
+// gave. On any result but Ok `content` is left empty.
+FileReadResult ReadWholeFile(const std::string& path, std::string& content);
 
 }  // namespace vantrel::platform

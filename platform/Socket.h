@@ -24,6 +24,8 @@ public:
 
     void Signal() noexcept;
     void Clear() noexcept;
+    // True between Signal() and Clear().
+    bool IsSignalled() const noexcept;
     int fd() const noexcept { return m_fd; }
 
 private:
@@ -34,11 +36,14 @@ private:
 int CreateTcpSocket() noexcept;
 
 // Resolves `host` (dotted IPv4 address or name, IPv4 only) and connects,
-// waiting at most `timeoutMs`. Returns 0 when connected; -1 otherwise with the
-// reason in *pnError (EINVAL: the host does not resolve or is null;
-// ETIMEDOUT: no answer in time; otherwise the connect's errno). A failed
-// socket is left unconnected, so that sending on it fails.
+// waiting at most `timeoutMs` for both together. Returns 0 when connected; -1
+// otherwise with the reason in *pnError (EINVAL: the host does not resolve or
+// is null; ETIMEDOUT: no answer in time; ECANCELED: `wake` was signalled;
+// otherwise the connect's errno). A failed socket is left unconnected, so
+// that sending on it fails.
 int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
+int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
+               int* pnError) noexcept;
 
 // One send of up to `size` bytes, never raising SIGPIPE. Returns the bytes
 // taken, or -1 with errno in *pnError (EAGAIN when the buffer is full).
@@ -56,8 +61,23 @@ enum class WaitResult { Ready, Woken, TimedOut, Failed };
 WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs,
                          int* pnError) noexcept;
 
+// Sends all of `size` bytes, waiting at most `timeoutMs` each time the socket
+// takes nothing; a signalled `wake` ends it before any further send. 0, or
+// the errno (EPIPE when the socket takes no byte without an error).
+int SendAll(int socket, const char* data, std::size_t size, int timeoutMs, const WakeEvent* wake) noexcept;
+
+// Receives what has arrived, up to `size` bytes, waiting at most `timeoutMs`
+// when nothing has. The number received, 0 when the peer closed the
+// connection, or -1 with the errno in *pnError.
+long ReceiveWaiting(int socket, char* data, std::size_t size, int timeoutMs, const WakeEvent* wake,
+                    int* pnError) noexcept;
+
 // Closes the socket and sets the handle to kInvalidSocket; returns close()'s
 // result (0 for an already invalid handle).
 int CloseSocket(int* pSocket) noexcept;
+
+// The name of this host as the system reports it, at most `maxLength`
+// characters; "localhost" when it cannot be read.
+std::string LocalHostName(std::size_t maxLength = 100);
 
 }  // namespace vantrel::platform

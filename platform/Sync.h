@@ -75,4 +75,38 @@ private:
     unsigned long long m_nVersion = 0;
 };
 
+// A manual-reset event: Set() leaves it signalled, waking every waiter, until
+// Reset().
+class ManualResetEvent {
+public:
+    void Set() {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_bSignalled = true;
+        }
+        m_changed.notify_all();
+    }
+
+    void Reset() {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_bSignalled = false;
+    }
+
+    // Waits until the event is signalled, at most `timeoutMs` (-1: no bound).
+    // True when it is signalled.
+    bool Wait(int timeoutMs) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (timeoutMs < 0) {
+            m_changed.wait(lock, [&] { return m_bSignalled; });
+            return true;
+        }
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_bSignalled; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_bSignalled = false;
+};
+
 }  // namespace vantrel::platform

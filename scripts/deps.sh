@@ -2,7 +2,7 @@
 # the tools need, when any is missing.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
-                  libcurl4-openssl-dev)
+                  libcurl4-openssl-dev libssl-dev openssl)
 # Only for the benchmark plots (scripts/bench.sh --plots).
 VANTREL_PLOT_PACKAGES=(python3-matplotlib)
 

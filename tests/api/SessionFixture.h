@@ -16,6 +16,7 @@
 #include "feed/QuotesThread.h"
 #include "log/LogFacade.h"
 #include "tests/support/AlertHandlers.h"
+#include "tests/support/EventLog.h"
 #include "tests/support/FixText.h"
 #include "tests/support/QuoteServer.h"
 #include "tests/support/TempDir.h"
@@ -48,37 +49,11 @@ protected:
     }
 
     // Everything in the event files of this test's log directory.
-    std::string LogText() const {
-        std::string text;
-        for (const auto& entry : std::filesystem::directory_iterator(logDir.path())) {
-            const std::string name = entry.path().filename().string();
-            if (name.size() > 10 && name.compare(name.size() - 10, 10, ".event.log") == 0) {
-                text += ReadFile(entry.path().string());
-            }
-        }
-        return text;
-    }
+    std::string LogText() const { return EventLogText(logDir.path()); }
 
     // The log's lines as "<label>: <text>", e.g. "event: Login() is started."
     // or "Error (2): ...".
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        std::string text = LogText();
-        for (std::string::size_type at = 0; at < text.size();) {
-            std::string::size_type end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(at, end - at);
-            at = end + 1;
-            const std::string::size_type comma = line.find(", ");
-            if (line.rfind("[LR]<", 0) == 0 && comma != std::string::npos) {
-                line = line.substr(comma + 2);
-                const std::string::size_type close = line.find(">: ");
-                if (close != std::string::npos) line.replace(close, 3, ": ");
-            }
-            lines.push_back(line);
-        }
-        return lines;
-    }
+    std::vector<std::string> LogLines() const { return EventLogLines(logDir.path()); }
 
     size_t CountLogLines(const std::string& line) const {
         size_t n = 0;

@@ -1,0 +1,246 @@
+#include "notify/MailRequests.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "log/LogFacade.h"
+
+namespace vantrel {
+namespace {
+
+using Lock = std::lock_guard<platform::RecursiveMutex>;
+
+std::mutex g_launchMutex;
+std::thread g_mailThread;
+std::atomic<bool> g_bStopRequested{false};
+std::atomic<std::thread::id> g_mailThreadId{};
+platform::WatchedValue<bool> g_bMailThreadFinished{false};
+
+bool StopRequested() noexcept { return g_bStopRequested.load(); }
+
+// Stops the mail thread when the library is unloaded or the process exits.
+void StopMailThread() {
+    std::thread thread;
+    {
+        // Under the launch lock: no launch can begin after this.
+        std::lock_guard<std::mutex> guard(g_launchMutex);
+        g_bStopRequested.store(true);
+        thread = std::move(g_mailThread);
+    }
+    MailThreadWakeEvent().Signal();
+    GetMailRequestsContainer().WakeConsumer();
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();  // the process is ending on the mail thread itself
+        return;
+    }
+    if (!g_bMailThreadFinished.waitFor(true, std::chrono::milliseconds(kMailThreadStopBoundMs))) {
+        OutputEvent2Log("StartMailRequestsThread(): the thread did not stop within " +
+                        std::to_string(kMailThreadStopBoundMs) + " ms; waiting for it.");
+    }
+    thread.join();
+}
+
+// Created by the first launch after the objects the thread uses, so it is
+// destroyed before them: no library thread outlives the library.
+struct MailThreadReaper {
+    ~MailThreadReaper() { StopMailThread(); }
+};
+
+void PrepareForUnload() {
+    GetMailRequestsContainer();
+    MailThreadWakeEvent();
+    static MailThreadReaper reaper;
+}
+
+}  // namespace
+
+bool CMailRequest::SendMail() {
+    if (!pSMTPConnection) {
+        OutputWarning2Log("Failed to send the SMTP message: pSMTPConnection pointer is NULL.");
+        return false;
+    }
+    CMailMessage message;
+    message.m_From = CMailAddress(sSender);
+    for (const std::string& recipient : recipients) message.AddRecipient(CMailAddress(recipient));
+    message.m_sSubject = sSubject;
+    message.SetBody(sBody);
+    if (attachmentPath) {
+        CMailAttachment attachment;
+        attachment.Attach(*attachmentPath);
+        message.AddAttachment(attachment);
+    }
+    CSMTPConnection& connection = *pSMTPConnection.get();
+    connection.SetWakeEvent(&MailThreadWakeEvent());
+    if (connection.SendMessage(message)) return true;
+    // No second attempt while the library is being unloaded.
+    if (!StopRequested()) {
+        connection.Disconnect();
+        if (!connection.Connect()) {
+            OutputWarning2Log("Failed to connect to the SMTP server: " + connection.GetLastCommandResponse());
+            return false;
+        }
+        if (connection.SendMessage(message)) return true;
+    }
+    OutputWarning2Log("Failed to send the SMTP message: " + connection.GetLastCommandResponse());
+    return false;
+}
+
+void CMailRequestsContainer::AddRef() {
+    Lock guard(m_lock);
+    ++m_nRefsCnt;
+    OutputEvent2Log("CMailRequestsContainer::AddRef(): m_nRefsCnt = " + std::to_string(m_nRefsCnt));
+}
+
+void CMailRequestsContainer::Release() {
+    std::deque<CMailRequest> dropped;
+    {
+        Lock guard(m_lock);
+        if (m_nRefsCnt >= 1) {
+            if (m_nRefsCnt == 1) dropped.swap(m_requests);
+            --m_nRefsCnt;
+        }
+        OutputEvent2Log("CMailRequestsContainer::Release(): m_nRefsCnt = " + std::to_string(m_nRefsCnt));
+    }
+    // Requests are destroyed outside the lock: giving back a connection's last
+    // reference sends QUIT and may log, and logging may queue a request.
+}
+
+void CMailRequestsContainer::AddRequest(const CMailRequest& request) {
+    CMailRequest dropped;
+    Lock guard(m_lock);
+    if (m_nRefsCnt == 0) return;
+    if (m_requests.size() >= kMaxRequests) {
+        dropped = std::move(m_requests.front());
+        m_requests.pop_front();
+        ++m_nDropsUnreported;
+        ReportDropsLocked(false);
+    }
+    m_requests.push_back(request);
+    m_requestsAvailable.Set();
+}
+
+bool CMailRequestsContainer::GetRequest(CMailRequest& request, int timeoutMs) {
+    const auto take = [&] {
+        if (m_nRefsCnt == 0 || m_requests.empty()) return false;
+        request = std::move(m_requests.front());
+        m_requests.pop_front();
+        return true;
+    };
+    {
+        Lock guard(m_lock);
+        if (take()) return true;
+    }
+    if (!m_requestsAvailable.Wait(timeoutMs)) return false;
+    Lock guard(m_lock);
+    m_requestsAvailable.Reset();
+    return take();
+}
+
+std::size_t CMailRequestsContainer::RemoveAll() {
+    std::deque<CMailRequest> dropped;
+    {
+        Lock guard(m_lock);
+        dropped.swap(m_requests);
+    }
+    return dropped.size();
+}
+
+std::size_t CMailRequestsContainer::GetCount() const {
+    Lock guard(m_lock);
+    return m_requests.size();
+}
+
+int32_t CMailRequestsContainer::GetRefsCount() const {
+    Lock guard(m_lock);
+    return m_nRefsCnt;
+}
+
+void CMailRequestsContainer::WakeConsumer() {
+    Lock guard(m_lock);
+    m_requestsAvailable.Set();
+}
+
+void CMailRequestsContainer::ReportDrops() {
+    Lock guard(m_lock);
+    ReportDropsLocked(true);
+}
+
+void CMailRequestsContainer::ReportDropsLocked(bool bForce) {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_nDropsUnreported == 0) return;
+    if (!bForce && m_bDropsReported && now - m_lastDropReport < std::chrono::minutes(1)) return;
+    OutputEvent2Log("CMailRequestsContainer::AddRequest(): the queue is full (" + std::to_string(kMaxRequests) +
+                    " mails); " + std::to_string(m_nDropsUnreported) +
+                    " oldest mails dropped since the last report.");
+    m_nDropsUnreported = 0;
+    m_bDropsReported = true;
+    m_lastDropReport = now;
+}
+
+CMailRequestsContainer& GetMailRequestsContainer() {
+    static CMailRequestsContainer container;
+    return container;
+}
+
+platform::WakeEvent& MailThreadWakeEvent() {
+    static platform::WakeEvent wake;
+    return wake;
+}
+
+int StartMailRequestsThread(void* /*pParam*/) noexcept {
+    g_mailThreadId.store(std::this_thread::get_id());
+    OutputEvent2Log("StartMailRequestsThread(): Thread is started.");
+    CMailRequestsContainer& container = GetMailRequestsContainer();
+    container.AddRef();
+    std::size_t dropped = 0;
+    for (;;) {
+        CMailRequest request;
+        const bool bTaken = container.GetRequest(request, -1);
+        if (StopRequested()) {
+            dropped += bTaken ? 1 : 0;
+            break;
+        }
+        if (!bTaken) continue;
+        try {
+            request.SendMail();
+        } catch (...) {
+            OutputError2Log(3, "StartMailRequestsThread(): Unknown exception catch during CMailRequest::SendMail().");
+        }
+    }
+    OutputEvent2Log("StartMailRequestsThread(): Stopping Corvel Application.");
+    container.ReportDrops();
+    dropped += container.RemoveAll();
+    if (dropped > 0) {
+        OutputEvent2Log("StartMailRequestsThread(): " + std::to_string(dropped) + " queued mails dropped at unload.");
+    }
+    container.Release();
+    OutputEvent2Log("StartMailRequestsThread(): Thread is finished.");
+    g_bMailThreadFinished.set(true);
+    return 0;
+}
+
+bool LaunchMailRequestsThread() noexcept {
+    try {
+        std::lock_guard<std::mutex> guard(g_launchMutex);
+        if (StopRequested()) return false;
+        if (g_mailThread.joinable()) return true;
+        PrepareForUnload();
+        g_mailThread = std::thread(StartMailRequestsThread, nullptr);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool IsMailThread() noexcept { return g_mailThreadId.load() == std::this_thread::get_id(); }
+
+namespace testing {
+
+std::thread::native_handle_type MailThreadHandle() {
+    std::lock_guard<std::mutex> guard(g_launchMutex);
+    return g_mailThread.native_handle();
+}
+
+}  // namespace testing
+}  // namespace vantrel

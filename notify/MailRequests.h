@@ -1,0 +1,129 @@
+// Mails queued for the SMTP client and the mail thread that sends them, so
+// that no logging thread ever waits on the network.
+//
+// A logging thread builds a CMailRequest and adds it to the process-wide
+// container; the mail thread takes the requests out in order and sends each
+// over its connection, reconnecting once when a send fails.
+//
+// The mail thread lives as long as the library: it is started once, by
+// LaunchMailRequestsThread, and stopped when the library is unloaded
+// (dlclose or process exit). Every wait of the thread, on the queue and on
+// the network, is cut short by the stop request, so it ends within
+// milliseconds; unload waits for it up to kMailThreadStopBoundMs, and
+// beyond that still waits for it, because a thread left running in unloaded
+// code would crash the host. Mails still queued then are dropped with one
+// event saying how many.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "notify/SMTPConnection.h"
+#include "platform/Socket.h"
+#include "platform/Sync.h"
+
+namespace vantrel {
+
+// One mail waiting to be sent.
+class CMailRequest {
+public:
+    // Builds the mail (the sender and each recipient as a bare address, the
+    // subject, the body, the attachment when a path is given) and sends it.
+    // When the send fails: disconnects, connects again and sends once more;
+    // a mail that fails then is dropped. Every failure is a warning.
+    bool SendMail();
+
+    CSMTPConnectionRef pSMTPConnection;
+    std::string sSender;
+    std::vector<std::string> recipients;
+    std::string sSubject;
+    std::string sBody;
+    std::optional<std::string> attachmentPath;
+};
+
+// The queue of requests, oldest first. While no user holds a reference it
+// accepts and delivers nothing (a consumer's wait still runs its course, so
+// a consumer never spins).
+class CMailRequestsContainer {
+public:
+    // The most requests kept: beyond it the oldest is dropped, with an event
+    // at most once a minute saying how many were dropped since the last one.
+    static constexpr std::size_t kMaxRequests = 1000;
+
+    CMailRequestsContainer() = default;
+    virtual ~CMailRequestsContainer() = default;
+    CMailRequestsContainer(const CMailRequestsContainer&) = delete;
+    CMailRequestsContainer& operator=(const CMailRequestsContainer&) = delete;
+
+    void AddRef();
+    // The release that brings the count from 1 to 0 drops every request.
+    void Release();
+
+    // Appends a copy and wakes the consumer; dropped silently while the
+    // count is 0.
+    void AddRequest(const CMailRequest& request);
+
+    // Takes the oldest request, waiting for one at most `timeoutMs` (-1: no
+    // bound) or until WakeConsumer(). False when none was taken.
+    bool GetRequest(CMailRequest& request, int timeoutMs);
+
+    // Drops every request; returns how many there were.
+    std::size_t RemoveAll();
+
+    std::size_t GetCount() const;
+    int32_t GetRefsCount() const;
+
+    // Ends a wait in GetRequest without a request.
+    void WakeConsumer();
+
+    // Logs the drop event now if drops are still unreported.
+    void ReportDrops();
+
+private:
+    void ReportDropsLocked(bool bForce);
+
+    mutable platform::RecursiveMutex m_lock;
+    std::deque<CMailRequest> m_requests;
+    platform::ManualResetEvent m_requestsAvailable;
+    int32_t m_nRefsCnt = 0;
+    uint64_t m_nDropsUnreported = 0;
+    bool m_bDropsReported = false;
+    std::chrono::steady_clock::time_point m_lastDropReport;
+};
+
+// The process-wide container, created on first use.
+CMailRequestsContainer& GetMailRequestsContainer();
+
+// How long unload waits for the mail thread before it logs that it is still
+// waiting.
+constexpr int kMailThreadStopBoundMs = 5000;
+
+// The mail thread's function. The parameter is ignored; returns 0.
+int StartMailRequestsThread(void* pParam) noexcept;
+
+// Starts the mail thread unless it is already running. True when it runs;
+// false when it could not be started or the library is being unloaded.
+// Whatever the thread reaches through the log facade (the alert handlers)
+// must exist before the first call, so that unload destroys it only after the
+// thread has stopped.
+bool LaunchMailRequestsThread() noexcept;
+
+// True on the mail thread. Warnings raised there must not become mails.
+bool IsMailThread() noexcept;
+
+// Signalled when the library unloads: cuts every wait of the mail thread
+// short. Connections used by the mail thread wait on it.
+platform::WakeEvent& MailThreadWakeEvent();
+
+namespace testing {
+// The mail thread's handle (to read its CPU clock); only while it runs.
+std::thread::native_handle_type MailThreadHandle();
+}  // namespace testing
+
+}  // namespace vantrel

@@ -1,0 +1,24 @@
+// Certificates for the TLS tests, made once per test program with the openssl
+// command line in a temporary directory (small EC keys, so it is quick): a
+// certificate authority, and server certificates that share one key.
+#pragma once
+
+#include <string>
+
+namespace vantrel {
+namespace test {
+
+struct TestCertificates {
+    std::string sCAFile;     // the test authority's certificate
+    std::string sKey;        // the key of every server certificate below
+    std::string sLocalhost;  // localhost and 127.0.0.1, signed by the authority
+    std::string sOtherHost;  // mail.example.org only, signed by the authority
+    std::string sExpired;    // localhost and 127.0.0.1, expired yesterday
+    std::string sUntrusted;  // localhost and 127.0.0.1, signed by another authority
+};
+
+// Made on first use; throws std::runtime_error when openssl fails.
+const TestCertificates& GetTestCertificates();
+
+}  // namespace test
+}  // namespace vantrel
