@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 
 #include <quickfix/Exceptions.h>
 
 #include "config/CfgSettingHandler.h"
+#include "log/LogFacade.h"
 #include "platform/FileSystem.h"
 #include "platform/Sync.h"
 
@@ -61,6 +63,20 @@ bool FindSetting(const std::string& key, std::string& value) {
     return true;
 }
 
+// The settings file holds the mail and SMS passwords. When it can be read
+// by group or others, the text of the event that says so and how to fix it
+// (as ssh does for its keys); empty otherwise. The file is read all the same.
+std::string ExposedFileNote(const std::string& path) {
+    const int mode = platform::FilePermissions(path);
+    if (mode < 0 || (mode & 0044) == 0) {
+        return std::string();
+    }
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+    return "GetConfigDefaults(): the settings file '" + path + "' can be read by group or others (mode " + octal +
+           ") and may hold passwords; make it readable by its owner only: chmod 600 '" + path + "'";
+}
+
 [[noreturn]] void ThrowIllegalValue(const std::string& value, const std::string& key) {
     throw FIX::ConfigError("Illegal value " + value + " for " + key);
 }
@@ -111,12 +127,22 @@ int32_t ToInt32(const std::string& key, const std::string& text) {
 
 ConfigDictionary GetConfigDefaults() {
     ConfigStore& store = Store();
-    std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
-    if (!store.m_defaults) {
-        store.m_defaults = ReadSettingsFile(store.m_path);
-        ++store.m_nLoads;
+    std::string exposedNote;
+    ConfigDictionary defaults;
+    {
+        std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
+        if (!store.m_defaults) {
+            store.m_defaults = ReadSettingsFile(store.m_path);
+            ++store.m_nLoads;
+            exposedNote = ExposedFileNote(store.m_path);
+        }
+        defaults = *store.m_defaults;
     }
-    return *store.m_defaults;
+    // Logged outside the store's lock, like every report of this file.
+    if (!exposedNote.empty()) {
+        OutputEvent2Log(exposedNote);
+    }
+    return defaults;
 }
 
 std::string ConfigFilePath() {

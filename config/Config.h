@@ -11,6 +11,10 @@
 // when that directory cannot be found). The path is fixed when the store is
 // first used.
 //
+// The file holds passwords: when it can be read by group or others, the read
+// that loads it logs one event saying so and how to fix it (chmod 600), and
+// the file is used all the same.
+//
 // Values read as Booleans must be exactly "Y" or "N"; values read as numbers
 // an optional "-" and decimal digits that fit in 32 bits. Any other value of a
 // present key throws FIX::ConfigError with "Illegal value <value> for <key>".

@@ -4,6 +4,7 @@
 
 #include <quickfix/Exceptions.h>
 
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
 namespace vantrel {
@@ -28,14 +29,16 @@ platform::RecursiveMutex& FileLog::processLock() {
 }
 
 FileLog::FileLog(const std::string& path, const std::string& prefix) {
-    // A throw from open() destroys the members, which closes whatever it had
-    // opened before the failure.
-    open(path, prefix);
+    // The throw destroys the members, which closes whatever did open.
+    const std::string failure = open(path, prefix);
+    if (!failure.empty()) {
+        throw FIX::ConfigError(failure);
+    }
 }
 
 FileLog::~FileLog() { closeAll(); }
 
-void FileLog::open(const std::string& path, const std::string& prefix) {
+std::string FileLog::open(const std::string& path, const std::string& prefix) {
     m_path = path;
     m_prefix = prefix;
     platform::MakeDirectories(path);
@@ -51,14 +54,17 @@ void FileLog::open(const std::string& path, const std::string& prefix) {
     m_eventFileName = base + "event.log";
     m_transactionFileName = base + "transact.log";
 
+    std::string failure;
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (int i = 0; i < 3; ++i) {
         std::ofstream& s = stream(targets[i]);
         s.open(fileName(targets[i]), std::ios::out | std::ios::app | std::ios::binary);
         if (!s.is_open()) {
-            throw FIX::ConfigError(OpenFailureText(i) + fileName(targets[i]));
+            m_nReopenAfterMs[i] = platform::NowUtcMillis() + kReopenIntervalMs;
+            if (failure.empty()) failure = OpenFailureText(i) + fileName(targets[i]);
         }
     }
+    return failure;
 }
 
 void FileLog::closeAll() {
@@ -99,17 +105,24 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
     const UtcTime now = UtcTime::Now();
     if (now.nJulianDay != m_openTime.nJulianDay) {
         closeAll();
-        open(m_path, m_prefix);
+        open(m_path, m_prefix);  // a file that does not open is tried again below
     }
     std::ofstream& s = stream(target);
     if (!s.is_open()) {
-        // A file that failed to open earlier (at a date change, say) is tried
-        // again rather than losing its lines for the rest of the day.
+        // A file that failed to open (at a date change, say) is tried again
+        // rather than losing its lines for the rest of the day, but at most
+        // once a second. Until it opens, its lines are dropped and the caller
+        // carries on: a warning or error still reaches the alert handlers.
+        int64_t& nReopenAfterMs = m_nReopenAfterMs[static_cast<int>(target)];
+        const int64_t nNowMs = platform::NowUtcMillis();
+        if (nNowMs < nReopenAfterMs && nNowMs > nReopenAfterMs - kReopenIntervalMs) {
+            return;
+        }
+        nReopenAfterMs = nNowMs + kReopenIntervalMs;
         s.clear();
         s.open(fileName(target), std::ios::out | std::ios::app | std::ios::binary);
         if (!s.is_open()) {
-            const int index = target == Target::Messages ? 0 : target == Target::Event ? 1 : 2;
-            throw FIX::ConfigError(OpenFailureText(index) + fileName(target));
+            return;
         }
     }
     std::string line;

@@ -8,7 +8,9 @@
 //
 // Each line is "[LR]<YYYYMMDD-HH:MM:SS" + label + text + LF, the time in UTC.
 // One process-wide recursive lock serialises every write and clear() of every
-// FileLog, so lines from different threads never interleave.
+// FileLog, so lines from different threads never interleave. Writes never
+// throw: a line whose file cannot be opened is dropped, and the file is tried
+// again at most once a second.
 #pragma once
 
 #include <fstream>
@@ -25,7 +27,7 @@ public:
     // Creates the directory (mkdir -p) and opens the three files for
     // appending. Throws FIX::ConfigError ("Could not open messages file: "
     // and the name, likewise "events" and "transactions") when a file cannot
-    // be opened; files opened before the failure are closed again.
+    // be opened; the files that did open are closed again.
     explicit FileLog(const std::string& path, const std::string& prefix = "GLOBAL");
     ~FileLog() override;
 
@@ -56,7 +58,9 @@ public:
 private:
     enum class Target { Messages, Event, Transaction };
 
-    void open(const std::string& path, const std::string& prefix);
+    // Opens the three files of the current date; the failure text of the
+    // first that did not open, or empty.
+    std::string open(const std::string& path, const std::string& prefix);
     void closeAll();
     void write(Target target, const char* label, const std::string& text, bool bFlush);
     std::ofstream& stream(Target target);
@@ -71,6 +75,9 @@ private:
     std::string m_path;
     std::string m_prefix;
     UtcTime m_openTime;
+    // Per file (in Target order): no new attempt to open it before this time.
+    static constexpr int64_t kReopenIntervalMs = 1000;
+    int64_t m_nReopenAfterMs[3] = {0, 0, 0};
 };
 
 }  // namespace vantrel

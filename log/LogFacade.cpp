@@ -7,6 +7,7 @@
 
 #include "config/CfgSettingHandler.h"
 #include "log/FileLog.h"
+#include "notify/MailHandler.h"
 #include "notify/SMSHandler.h"
 #include "platform/FileSystem.h"
 
@@ -85,14 +86,17 @@ void OutputEvent2Log(const char* text) noexcept {
 
 void OutputWarning2Log(const char* text) noexcept {
     try {
-        {
-            std::lock_guard<platform::RecursiveMutex> guard(FileLog::processLock());
-            GetFileLog().onWarning(NonNull(text), true);
-        }
+        std::lock_guard<platform::RecursiveMutex> guard(FileLog::processLock());
+        GetFileLog().onWarning(NonNull(text), true);
+    } catch (...) {
+        // A log that cannot be written must not silence the alert as well.
+    }
+    try {
         // The alert handlers come after the file log and outside its lock:
         // they take locks of their own and log through this facade. The SMS
         // handler comes first, the mail handler after it.
         GetSMSHandler().OnWarning(NonNull(text));
+        GetMailHandler().OnWarning(NonNull(text));
     } catch (...) {
     }
 }
@@ -107,12 +111,15 @@ void OutputWarningCode2Log(const char* format, int32_t number) noexcept {
 void OutputError2Log(uint32_t nCode, const char* text) noexcept {
     try {
         const bool bFlush = ErrorFlushFlag();
-        {
-            std::lock_guard<platform::RecursiveMutex> guard(FileLog::processLock());
-            GetFileLog().onError(nCode, NonNull(text), bFlush);
-        }
+        std::lock_guard<platform::RecursiveMutex> guard(FileLog::processLock());
+        GetFileLog().onError(nCode, NonNull(text), bFlush);
+    } catch (...) {
+        // As for warnings: the alert still goes out.
+    }
+    try {
         // Outside the file log's lock, SMS first, as for warnings.
         GetSMSHandler().OnError(nCode, NonNull(text));
+        GetMailHandler().OnError(nCode, NonNull(text));
     } catch (...) {
     }
 }

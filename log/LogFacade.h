@@ -2,7 +2,8 @@
 // reports, and the one process-wide file log behind them.
 //
 // Events go to the file log only. Warnings and errors go to the file log and
-// then, with the same text, to the alert handlers. None of these functions
+// then, with the same text, to the alert handlers (SMS, then mail), also when
+// the log cannot be created or written. None of these functions
 // returns a result or lets anything escape: a failure while reporting is
 // dropped, so that reporting can never disturb the caller.
 //

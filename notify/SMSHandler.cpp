@@ -3,12 +3,10 @@
 #include <mutex>
 #include <stdexcept>
 
-#include <quickfix/Exceptions.h>
-
 #include "config/Config.h"
 #include "log/LogFacade.h"
 #include "log/UtcTime.h"
-#include "notify/AlertLock.h"
+#include "notify/AlertSetUp.h"
 #include "notify/AlertText.h"
 
 namespace vantrel {
@@ -35,22 +33,14 @@ CSMSHandler& GetSMSHandler() {
         throw std::logic_error("the SMS handler is closed");
     }
     CSMSHandler& handler = TheHandler();
-    if (g_bSMSReinitialise.load() != 0) {
-        // Checked again under the lock: two threads logging their first
-        // warning at the same moment set the handler up once, not twice.
-        std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
-        if (g_bSMSReinitialise.load() != 0) {
-            handler.Init();
-            g_bSMSReinitialise.store(0);
-        }
-    }
+    SetUpOnce(g_bSMSReinitialise, [&handler] { handler.Init(); });
     return handler;
 }
 
 CSMSHandler::~CSMSHandler() {
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
     g_bSMSHandlerClosed.store(true);
-    m_bSettled.store(false);
+    m_filter.Unsettle();
     try {
         Release();
     } catch (...) {
@@ -63,50 +53,24 @@ void CSMSHandler::Init() {
         return;
     }
     m_bInitInProgress = true;
-    m_bSettled.store(false);
+    m_filter.Unsettle();
     // Whatever happens below, the set-up ends with the handler ready.
     struct Finish {
         CSMSHandler& handler;
         ~Finish() {
             handler.m_bReady = true;
             handler.m_bInitInProgress = false;
-            handler.PublishFilter();
+            const bool bGateway = static_cast<bool>(handler.m_pGateway);
+            handler.m_filter.Publish(bGateway && handler.m_bSendErrors, handler.m_nErrorsSeverityCode,
+                                     bGateway && handler.m_bSendWarnings);
         }
     } finish{*this};
 
     Release();
     m_bReady = false;
 
-    try {
-        GetConfigBool("SMSSendSMS", m_bSendSMS);
-        if (m_bSendSMS) {
-            std::string value;
-            LoadConfigString("SMSAPIID", value);
-            m_apiId = WidenThroughLocale(value);
-            LoadConfigString("SMSUsername", value);
-            m_userName = WidenThroughLocale(value);
-            LoadConfigString("SMSPassword", value);
-            m_password = WidenThroughLocale(value);
-            LoadConfigString("SMSToMobileNumber", value);
-            for (const std::string& number : SplitAlertList(value)) {
-                m_numbers.push_back(WidenThroughLocale(number));
-            }
-            if (m_numbers.empty()) {
-                m_bSendSMS = false;
-            }
-            GetConfigBool("SMSSendErrors", m_bSendErrors);
-            GetConfigLong("SMSErrorsSeverityCode", m_nErrorsSeverityCode);
-            GetConfigBool("SMSSendWarnings", m_bSendWarnings);
-            GetConfigBool("SMSSendCriticalEvents", m_bSendCriticalEvents);
-        }
-    } catch (FIX::Exception* pException) {
-        // A required key is absent: the readers throw it by pointer.
-        const std::unique_ptr<FIX::Exception> owned(pException);
+    if (!ReadAlertSettings("CSMSHandler", [this] { ReadSettings(); })) {
         m_bSendSMS = false;
-        OutputError2Log(3, std::string("CSMSHandler() exception catch: ") + owned->what());
-    } catch (...) {
-        m_bSendSMS = false;
-        OutputError2Log(3, "CSMSHandler() unknown exception catch.");
     }
 
     if (m_bSendSMS) {
@@ -121,10 +85,34 @@ void CSMSHandler::Init() {
     }
 }
 
+void CSMSHandler::ReadSettings() {
+    GetConfigBool("SMSSendSMS", m_bSendSMS);
+    if (!m_bSendSMS) {
+        return;
+    }
+    std::string value;
+    LoadConfigString("SMSAPIID", value);
+    m_apiId = WidenThroughLocale(value);
+    LoadConfigString("SMSUsername", value);
+    m_userName = WidenThroughLocale(value);
+    LoadConfigString("SMSPassword", value);
+    m_password = WidenThroughLocale(value);
+    LoadConfigString("SMSToMobileNumber", value);
+    for (const std::string& number : SplitAlertList(value)) {
+        m_numbers.push_back(WidenThroughLocale(number));
+    }
+    if (m_numbers.empty()) {
+        m_bSendSMS = false;
+    }
+    GetConfigBool("SMSSendErrors", m_bSendErrors);
+    GetConfigLong("SMSErrorsSeverityCode", m_nErrorsSeverityCode);
+    GetConfigBool("SMSSendWarnings", m_bSendWarnings);
+    GetConfigBool("SMSSendCriticalEvents", m_bSendCriticalEvents);
+}
+
 void CSMSHandler::Release() {
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
-    m_bErrorsPass.store(false);
-    m_bWarningsPass.store(false);
+    m_filter.Close();
     if (m_pGateway) {
         m_pGateway.reset();
         OutputEvent2Log("CSMSHandler::Release(): SMS gateway is released.");
@@ -133,10 +121,7 @@ void CSMSHandler::Release() {
 }
 
 void CSMSHandler::OnError(uint32_t nCode, const char* text) {
-    if (g_bSMSHandlerClosed.load() ||
-        (m_bSettled.load(std::memory_order_acquire) &&
-         (!m_bErrorsPass.load(std::memory_order_relaxed) ||
-          nCode > m_nErrorsThreshold.load(std::memory_order_relaxed)))) {
+    if (g_bSMSHandlerClosed.load() || m_filter.DropsError(nCode)) {
         return;
     }
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
@@ -148,8 +133,7 @@ void CSMSHandler::OnError(uint32_t nCode, const char* text) {
 }
 
 void CSMSHandler::OnWarning(const char* text) {
-    if (g_bSMSHandlerClosed.load() ||
-        (m_bSettled.load(std::memory_order_acquire) && !m_bWarningsPass.load(std::memory_order_relaxed))) {
+    if (g_bSMSHandlerClosed.load() || m_filter.DropsWarning()) {
         return;
     }
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
@@ -160,13 +144,7 @@ void CSMSHandler::OnWarning(const char* text) {
 }
 
 void CSMSHandler::SendToAll(const std::string& body) {
-    // Not ready while sending, so that anything logged meanwhile on this
-    // thread is not sent in turn.
-    m_bReady = false;
-    struct ReadyAgain {
-        bool& bReady;
-        ~ReadyAgain() { bReady = true; }
-    } readyAgain{m_bReady};
+    const NotReadyWhileSending sending(m_bReady);
 
     const std::wstring text = WidenThroughLocale(body);
     for (const std::wstring& number : m_numbers) {
@@ -174,19 +152,12 @@ void CSMSHandler::SendToAll(const std::string& body) {
     }
 }
 
-void CSMSHandler::PublishFilter() noexcept {
-    m_bErrorsPass.store(m_pGateway && m_bSendErrors, std::memory_order_relaxed);
-    m_nErrorsThreshold.store(static_cast<uint32_t>(m_nErrorsSeverityCode), std::memory_order_relaxed);
-    m_bWarningsPass.store(m_pGateway && m_bSendWarnings, std::memory_order_relaxed);
-    m_bSettled.store(true, std::memory_order_release);
-}
-
 namespace testing {
 
 void ResetSMSHandler() {
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
     CSMSHandler& handler = TheHandler();
-    handler.m_bSettled.store(false);
+    handler.m_filter.Unsettle();
     handler.Release();
     handler.m_bInitInProgress = false;
     handler.m_bReady = false;

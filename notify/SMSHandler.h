@@ -17,12 +17,12 @@
 // warnings are logged but never sent.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "notify/AlertSetUp.h"
 #include "notify/SmsGateway.h"
 
 namespace vantrel {
@@ -62,10 +62,9 @@ public:
 private:
     friend void testing::ResetSMSHandler();
 
+    // Reads the settings in their order; throws as the readers do.
+    void ReadSettings();
     void SendToAll(const std::string& body);
-    // Publishes, for callers that have not taken the lock, which alerts the
-    // settings and the gateway let through.
-    void PublishFilter() noexcept;
 
     bool m_bInitInProgress = false;
     bool m_bReady = false;
@@ -79,15 +78,7 @@ private:
     bool m_bSendWarnings = false;
     bool m_bSendCriticalEvents = false;  // read and kept; no alert uses it
     std::unique_ptr<SmsGateway> m_pGateway;
-
-    // A copy of the filter for threads that have not taken the lock. A thread
-    // sending an SMS holds the lock for as long as the gateway takes; a
-    // warning or error that would not be sent anyway is dropped without
-    // waiting for it. Valid while m_bSettled is set (after the set-up).
-    std::atomic<bool> m_bSettled{false};
-    std::atomic<bool> m_bErrorsPass{false};
-    std::atomic<uint32_t> m_nErrorsThreshold{999};
-    std::atomic<bool> m_bWarningsPass{false};
+    AlertFilter m_filter;
 };
 
 // The process-wide handler, set up by the first call. Throws once the handler

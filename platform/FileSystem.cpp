@@ -69,4 +69,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     return FileReadResult::Ok;
 }
 
+int FilePermissions(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return -1;
+    return static_cast<int>(status.st_mode & 07777);
+}
+
 }  // namespace vantrel::platform

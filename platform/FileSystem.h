@@ -31,4 +31,8 @@ enum class FileReadResult {
 // gave. On any result but Ok `content` is left empty.
 FileReadResult ReadWholeFile(const std::string& path, std::string& content);
 
+// The permission bits of the file at `path` (st_mode & 07777, symbolic links
+// followed), or -1 when its status cannot be read.
+int FilePermissions(const std::string& path);
+
 }  // namespace vantrel::platform

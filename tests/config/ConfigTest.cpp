@@ -23,6 +23,7 @@ using test::EpochMillis;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
+using test::WriteSettingsFile;
 
 std::string AbsentEvent(const std::string& key, const char* value) {
     return "[LR]<20261208-09:15:00, event>: '" + key +
@@ -48,7 +49,7 @@ protected:
         testing::ResetConfigStore();
     }
     void WriteConfig(const std::string& defaults) {
-        WriteFile(configFile, "[DEFAULT]\n" + defaults);
+        WriteSettingsFile(configFile, "[DEFAULT]\n" + defaults);
     }
     std::string Events() const { return ReadFile(dir / "log/GLOBAL20261208.event.log"); }
 
@@ -139,6 +140,40 @@ TEST_F(ConfigTest, UnloadableFileFailsEveryRequestUntilAReadSucceeds) {
     WriteConfig("MailSubject=third\n");
     EXPECT_TRUE(GetConfigString("MailSubject", text) && text == "second");
     EXPECT_EQ(testing::ConfigLoadCount(), 1);
+}
+
+// The file holds passwords: the load that reads a file others can read says
+// so once, with the fix, and uses the file all the same.
+TEST_F(ConfigTest, AFileOthersCanReadIsReportedOnceAndStillRead) {
+    const struct {
+        std::filesystem::perms perms;
+        const char* mode;  // nullptr: no event
+    } cases[] = {
+        {std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, nullptr},
+        {std::filesystem::perms::owner_read, nullptr},
+        {std::filesystem::perms::owner_all | std::filesystem::perms::group_read, "0740"},
+        {std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::others_read,
+         "0604"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode ? c.mode : "private");
+        testing::ResetFileLog();
+        std::filesystem::remove_all(dir / "log");
+        WriteConfig("MailSubject=kept\n");
+        std::filesystem::permissions(configFile, c.perms);
+        testing::ResetConfigStore();
+        std::string text;
+        EXPECT_TRUE(GetConfigString("MailSubject", text) && text == "kept");
+        EXPECT_TRUE(GetConfigString("MailSubject", text));
+        const std::string expected =
+            c.mode == nullptr ? std::string()
+                              : "[LR]<20261208-09:15:00, event>: GetConfigDefaults(): the settings file '" + configFile +
+                                    "' can be read by group or others (mode " + c.mode +
+                                    ") and may hold passwords; make it readable by its owner only: chmod 600 '" +
+                                    configFile + "'\n";
+        EXPECT_EQ(test::FileExists(dir / "log") ? Events() : std::string(), expected);
+        std::filesystem::permissions(configFile, std::filesystem::perms::owner_all);
+    }
 }
 
 TEST_F(ConfigTest, PathComesFromTheEnvironmentAndIsFixedAtFirstUse) {

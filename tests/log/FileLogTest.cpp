@@ -96,27 +96,28 @@ TEST_F(FileLogTest, FirstWriteAfterMidnightSwitchesAllThreeFiles) {
     EXPECT_EQ(ReadFile(name("20261231", "message.log")), "");
 }
 
-TEST_F(FileLogTest, FileThatFailsToOpenAtDateChangeIsTriedAgainByLaterWrites) {
+// A file that cannot be opened after midnight loses its lines, without
+// failing the writer, and is tried again at most once a second.
+TEST_F(FileLogTest, FileThatFailsToOpenAtDateChangeDropsItsLinesAndIsTriedAgainEverySecond) {
     FileLog log(dir.path());
     // A directory where the next day's event file should be blocks its opening.
     std::filesystem::create_directory(name("20261209", "event.log"));
     clock.set(EpochMillis(2026, 12, 9, 0, 0, 1));
-    try {
-        log.onEvent("lost", true);
-        FAIL() << "expected FIX::ConfigError";
-    } catch (const FIX::ConfigError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Configuration failed: Could not open events file: " + name("20261209", "event.log"));
-    }
-    // The message file opened before the failure keeps working.
+    EXPECT_NO_THROW(log.onEvent("lost", true));
+    // The other files of the day keep working.
     log.onIncoming("in", true);
     EXPECT_EQ(ReadFile(name("20261209", "message.log")), "[LR]<20261209-00:00:01, incoming>: in\n");
 
     std::filesystem::remove(name("20261209", "event.log"));
+    clock.set(EpochMillis(2026, 12, 9, 0, 0, 1) + 999);
+    EXPECT_NO_THROW(log.onEvent("lost within the second", true));
+    EXPECT_FALSE(test::FileExists(name("20261209", "event.log")));
+
+    clock.set(EpochMillis(2026, 12, 9, 0, 0, 2));
     log.onEvent("kept", true);
     log.onTransaction("t", true);
-    EXPECT_EQ(ReadFile(name("20261209", "event.log")), "[LR]<20261209-00:00:01, event>: kept\n");
-    EXPECT_EQ(ReadFile(name("20261209", "transact.log")), "[LR]<20261209-00:00:01, Transaction>: t\n");
+    EXPECT_EQ(ReadFile(name("20261209", "event.log")), "[LR]<20261209-00:00:02, event>: kept\n");
+    EXPECT_EQ(ReadFile(name("20261209", "transact.log")), "[LR]<20261209-00:00:02, Transaction>: t\n");
 }
 
 TEST_F(FileLogTest, CreatesMissingParentDirectoriesAndJoinsTrailingSlashOnce) {

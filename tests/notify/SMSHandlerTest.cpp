@@ -48,20 +48,8 @@ TEST_F(SmsFixture, SetUpThatCannotSendSaysWhyAndSendsNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Restart(c.settings == "-" ? nullptr : c.settings.c_str());
-        if (c.gateway != nullptr) {
-            ::setenv("VANTREL_SMS_GATEWAY", c.gateway, 1);
-        } else {
-            ::unsetenv("VANTREL_SMS_GATEWAY");
-        }
-        if (*c.control != '\0') ::putenv(const_cast<char*>(c.control));
-
-        OutputWarning2Log("w1");
-        OutputError2Log(1, "e1");
-
-        std::vector<std::string> expected = {"Warning: w1"};
-        expected.insert(expected.end(), c.setUpLines.begin(), c.setUpLines.end());
-        expected.push_back("Error (1): e1");
+        const std::vector<std::string> expected =
+            LogFirstAlerts(c.settings, "VANTREL_SMS_GATEWAY", c.gateway, c.control, c.setUpLines);
         EXPECT_EQ(LogLines(), expected);
         EXPECT_EQ(Calls(), c.calls);
         for (const char* name : kControls) ::unsetenv(name);

@@ -19,6 +19,26 @@ namespace test {
 constexpr const char* kSmsAccount = "FlushFlag=N\nSMSSendSMS=Y\nSMSAPIID=api-7\nSMSUsername=ops\nSMSPassword=S3cret-sms\n";
 constexpr const char* kSmsPassword = "S3cret-sms";
 
+// The lines a recording plug-in wrote to `path` (tab-separated fields, texts
+// with backslash, tab and line feed escaped), fields joined by "|" and texts
+// unescaped.
+inline std::vector<std::string> RecordedCalls(const std::string& path) {
+    std::vector<std::string> calls;
+    for (const std::string& line : ReadLines(path)) {
+        std::string call;
+        for (std::string::size_type i = 0; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                const char c = line[++i];
+                call += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+            } else {
+                call += line[i] == '\t' ? '|' : line[i];
+            }
+        }
+        calls.push_back(call);
+    }
+    return calls;
+}
+
 class SmsFixture : public SessionFixture {
 protected:
     void SetUp() override {
@@ -28,11 +48,11 @@ protected:
         ::setenv("VANTREL_TEST_SMS_RECORD", recordFile.c_str(), 1);
         for (const char* name : kControls) ::unsetenv(name);
         vantrel::testing::ResetConfigStore();
-        vantrel::testing::ResetSMSHandler();
+        ResetHandlers();
     }
 
     void TearDown() override {
-        vantrel::testing::ResetSMSHandler();
+        ResetHandlers();
         EXPECT_EQ(LogText().find(kSmsPassword), std::string::npos) << "the SMS password reached the log";
         for (const char* name : kControls) ::unsetenv(name);
         ::unsetenv("VANTREL_SMS_GATEWAY");
@@ -42,36 +62,48 @@ protected:
         SessionFixture::TearDown();
     }
 
+    // Releases the handlers under test and arms their set-up again.
+    virtual void ResetHandlers() { vantrel::testing::ResetSMSHandler(); }
+
     // Writes the [DEFAULT] section (nullptr: no settings file at all) and
     // starts the settings, the handler, the log and the record afresh.
     void Restart(const char* defaults) {
-        vantrel::testing::ResetSMSHandler();
+        ResetHandlers();
         vantrel::testing::ResetFileLog();
         std::filesystem::remove(configFile);
         std::filesystem::remove(recordFile);
         for (const auto& entry : std::filesystem::directory_iterator(logDir.path())) {
             std::filesystem::remove(entry.path());
         }
-        if (defaults != nullptr) WriteFile(configFile, std::string("[DEFAULT]\n") + defaults);
+        if (defaults != nullptr) WriteSettingsFile(configFile, std::string("[DEFAULT]\n") + defaults);
         vantrel::testing::ResetConfigStore();
     }
 
     // The recording gateway's lines, texts unescaped.
-    std::vector<std::string> Calls() const {
-        std::vector<std::string> calls;
-        for (const std::string& line : ReadLines(recordFile)) {
-            std::string call;
-            for (std::string::size_type i = 0; i < line.size(); ++i) {
-                if (line[i] == '\\' && i + 1 < line.size()) {
-                    const char c = line[++i];
-                    call += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-                } else {
-                    call += line[i] == '\t' ? '|' : line[i];
-                }
-            }
-            calls.push_back(call);
+    std::vector<std::string> Calls() const { return RecordedCalls(recordFile); }
+
+    // Starts afresh with `settings` ("-": no settings file), the environment
+    // variable `plugin` naming `path` (nullptr: unset) and the recording
+    // plug-in's `control` ("NAME=value", or ""), then logs the first warning
+    // ("w1", which sets the handlers up) and an error ("e1"). Returns the log
+    // lines expected when the set-up logged `setUpLines`.
+    std::vector<std::string> LogFirstAlerts(const std::string& settings, const char* plugin, const char* path,
+                                            const char* control, const std::vector<std::string>& setUpLines) {
+        Restart(settings == "-" ? nullptr : settings.c_str());
+        if (path != nullptr) {
+            ::setenv(plugin, path, 1);
+        } else {
+            ::unsetenv(plugin);
         }
-        return calls;
+        if (*control != '\0') ::putenv(const_cast<char*>(control));
+
+        OutputWarning2Log("w1");
+        OutputError2Log(1, "e1");
+
+        std::vector<std::string> expected = {"Warning: w1"};
+        expected.insert(expected.end(), setUpLines.begin(), setUpLines.end());
+        expected.push_back("Error (1): e1");
+        return expected;
     }
 
     // The alert texts sent, in order.

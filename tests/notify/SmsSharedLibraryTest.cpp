@@ -5,28 +5,17 @@
 
 #include <regex>
 
+#include "tests/notify/LoadedLibrary.h"
 #include "tests/notify/SmsFixture.h"
 
 namespace vantrel {
 namespace test {
 namespace {
 
-using LoginFunction = int (*)(const char*, int, const char*, const char*);
-
 TEST_F(SmsFixture, RefusedLoginReachesTheGatewayAndUnloadReleasesIt) {
     Restart((std::string(kSmsAccount) + "SMSToMobileNumber=+4411\nSMSSendErrors=Y\n").c_str());
-    void* library = ::dlopen(VANTREL_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto login = reinterpret_cast<LoginFunction>(::dlsym(library, "Login"));
-    ASSERT_NE(login, nullptr);
-
-    std::future<int> result = std::async(std::launch::async, [&] {
-        return login("127.0.0.1", server.port(), kLogin, kPassword);
-    });
-    std::string line;
-    ASSERT_TRUE(server.Accept() && server.ReadLine(line) && server.ReadLine(line));
-    ASSERT_TRUE(server.Send("#2 Login refused\r\n"));
-    ASSERT_EQ(result.get(), -1);
+    LoadedLibrary library;
+    ASSERT_EQ(library.Login(server, "#2 Login refused\r\n"), -1);
 
     std::vector<std::string> calls = Calls();
     ASSERT_EQ(calls.size(), 3u);
@@ -37,8 +26,7 @@ TEST_F(SmsFixture, RefusedLoginReachesTheGatewayAndUnloadReleasesIt) {
                              "StartQuotesThread\\(\\): login failed \\[login:password fields\\]\\.")))
         << calls[1];
 
-    ASSERT_EQ(::dlclose(library), 0);
-    EXPECT_EQ(::dlopen(VANTREL_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr) << "library still loaded";
+    ASSERT_TRUE(library.Unload()) << "library still loaded";
     EXPECT_EQ(::dlopen(VANTREL_RECORDING_GATEWAY, RTLD_NOW | RTLD_NOLOAD), nullptr) << "plug-in still loaded";
     EXPECT_EQ(Calls().back(), "release");
     // Released while the library's log was still open.

@@ -5,6 +5,7 @@
 
 #include "config/Config.h"
 #include "log/LogFacade.h"
+#include "notify/MailHandler.h"
 #include "notify/SMSHandler.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
@@ -44,6 +45,7 @@ void SetUpAlertHandlersAside() {
         vantrel::testing::ResetFileLog();
         vantrel::testing::ResetConfigStore();
         GetSMSHandler();
+        GetMailHandler();
         vantrel::testing::ResetFileLog();
     }
     vantrel::testing::ResetConfigStore();

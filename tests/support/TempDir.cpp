@@ -49,6 +49,11 @@ void WriteFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
+void WriteSettingsFile(const std::string& path, const std::string& content) {
+    WriteFile(path, content);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 std::atomic<int64_t> FakeClock::s_nNow{0};
 
 namespace {

@@ -28,6 +28,8 @@ bool FileExists(const std::string& path);
 std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+// A settings file as it should be kept: readable by its owner only (mode 0600).
+void WriteSettingsFile(const std::string& path, const std::string& content);
 
 // Installs a clock that reads FakeClock::now while the object lives.
 class FakeClock {

@@ -1,0 +1,245 @@
+#include "notify/MailHandler.h"
+
+#include <mutex>
+#include <stdexcept>
+
+#include <quickfix/Exceptions.h>
+
+#include "config/Config.h"
+#include "log/LogFacade.h"
+#include "log/UtcTime.h"
+#include "notify/AlertText.h"
+#include "notify/MailRequests.h"
+
+namespace vantrel {
+namespace {
+
+// Set at load; the first GetMailHandler runs the set-up and clears it.
+std::atomic<uint8_t> g_bMailReinitialise{1};
+// Set when the handler is destroyed at unload.
+std::atomic<bool> g_bMailHandlerClosed{false};
+
+CMailHandler& TheHandler() {
+    static CMailHandler handler;
+    return handler;
+}
+
+void Wipe(std::string& secret) noexcept {
+    volatile char* p = secret.data();
+    for (std::size_t i = 0; i < secret.size(); ++i) p[i] = '\0';
+}
+
+}  // namespace
+
+CMailHandler& GetMailHandler() {
+    if (g_bMailHandlerClosed.load()) {
+        throw std::logic_error("the mail handler is closed");
+    }
+    CMailHandler& handler = TheHandler();
+    SetUpOnce(g_bMailReinitialise, [&handler] { handler.Init(); });
+    return handler;
+}
+
+CMailHandler::MailAccount::~MailAccount() {
+    Wipe(sPassword);
+    Wipe(sProfileName);
+}
+
+CMailHandler::CMailHandler() {
+    GetMailRequestsContainer();
+    MailThreadWakeEvent();
+}
+
+CMailHandler::~CMailHandler() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    g_bMailHandlerClosed.store(true);
+    m_filter.Unsettle();
+    try {
+        Release();
+    } catch (...) {
+    }
+}
+
+void CMailHandler::Init() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (m_bInitInProgress || g_bMailHandlerClosed.load()) {
+        return;
+    }
+    m_bInitInProgress = true;
+    m_filter.Unsettle();
+    Release();
+    m_bReady = false;
+
+    MailAccount account;
+    if (!ReadAlertSettings("CMailHandler", [&] { ReadSettings(account); })) {
+        m_bSendMail = false;
+    }
+
+    if (m_bSendMail && m_bUseSimpleMAPI) {
+        m_mapi.Open(account.sProfileName, account.sPassword);
+    } else if (m_bSendMail && !OpenSMTP(account)) {
+        // Stays not ready and in progress: nothing is mailed for the rest of
+        // the process, and nobody waits for the lock to learn it.
+        m_filter.Publish(false, 0, false);
+        throw FIX::Exception("CMailHandler::Init()", "Unable to spawn Mail Requests thread");
+    }
+    LogOutcome();
+
+    m_bReady = true;
+    m_bInitInProgress = false;
+    m_filter.Publish(HasTransport() && m_bSendErrors, m_nErrorsSeverityCode, HasTransport() && m_bSendWarnings);
+}
+
+void CMailHandler::ReadSettings(MailAccount& account) {
+    GetConfigBool("MailSendMail", m_bSendMail);
+    if (!m_bSendMail) {
+        return;
+    }
+    LoadConfigBool("MailUseSimpleMAPI", m_bUseSimpleMAPI);
+    if (!m_bUseSimpleMAPI) {
+        LoadConfigString("MailSMTPServerName", m_sSMTPServerName);
+    }
+    GetConfigLong("MailSMTPServerPortNo", m_nSMTPServerPortNo);
+    if (m_bUseSimpleMAPI) {
+        GetConfigString("MailProfileName", account.sProfileName);
+        GetConfigString("MailPassword", account.sPassword);
+    } else {
+        LoadConfigString("MailProfileName", account.sProfileName);
+        LoadConfigString("MailPassword", account.sPassword);
+        LoadConfigString("MailAddressFrom", m_sAddressFrom);
+    }
+    std::string addressesTo;
+    LoadConfigString("MailAddressTo", addressesTo);
+    m_addressesTo = SplitAlertList(addressesTo);
+    if (m_addressesTo.empty()) {
+        m_bSendMail = false;
+    }
+    GetConfigString("MailSubject", m_sSubject);
+    GetConfigString("MailFile2Send", m_sFile2Send);
+    GetConfigBool("MailSendErrors", m_bSendErrors);
+    GetConfigLong("MailErrorsSeverityCode", m_nErrorsSeverityCode);
+    GetConfigBool("MailSendWarnings", m_bSendWarnings);
+    GetConfigBool("MailSendCriticalEvents", m_bSendCriticalEvents);
+}
+
+bool CMailHandler::OpenSMTP(const MailAccount& account) {
+    m_pSMTPConnection = CSMTPConnectionRef(
+        new CSMTPConnection(m_sSMTPServerName, m_nSMTPServerPortNo, account.sProfileName, account.sPassword));
+    // The wake event cuts a wait short when the library unloads.
+    m_pSMTPConnection->SetWakeEvent(&MailThreadWakeEvent());
+    if (!m_pSMTPConnection->Connect()) {
+        // Kept all the same: each mail connects again before it is sent.
+        OutputWarning2Log("CMailHandler::Init(): Failed to connect to the SMTP server: " +
+                          m_pSMTPConnection->GetLastCommandResponse());
+    }
+    GetMailRequestsContainer().AddRef();
+    return LaunchMailRequestsThread();
+}
+
+void CMailHandler::LogOutcome() {
+    std::string text = "CMailHandler::Init(): ";
+    if (m_bUseSimpleMAPI) {
+        const bool bLoaded = m_mapi.SendEntry() != nullptr;
+        text += bLoaded ? "MAPI DLL is loaded"
+                        : m_bSendMail ? "MAPI DLL is not loaded due to LoadLibrary() failure"
+                                      : "MAPI DLL is not loaded due to settings";
+    } else {
+        const bool bConnected = static_cast<bool>(m_pSMTPConnection);
+        text += bConnected ? "SMTP server is connected"
+                           : m_bSendMail ? "SMTP server is not connected due to incorrect e-mail settings"
+                                         : "SMTP server is not connected due to \"not send e-mail\" settings";
+    }
+    if (HasTransport()) {
+        OutputEvent2Log(text);
+    } else {
+        OutputWarning2Log(text);
+    }
+}
+
+bool CMailHandler::HasTransport() const noexcept {
+    return m_bUseSimpleMAPI ? m_mapi.SendEntry() != nullptr : static_cast<bool>(m_pSMTPConnection);
+}
+
+void CMailHandler::Release() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    m_filter.Close();
+    if (m_mapi.Close()) {
+        OutputEvent2Log("CMailHandler::Release(): MAPI DLL is released.");
+    }
+    GetMailRequestsContainer().Release();
+    if (m_pSMTPConnection) {
+        m_pSMTPConnection = CSMTPConnectionRef();
+        OutputEvent2Log("CMailHandler::Release(): SMTP server is disconnected");
+    }
+    m_addressesTo.clear();
+}
+
+void CMailHandler::OnError(uint32_t nCode, const char* text) {
+    if (g_bMailHandlerClosed.load() || IsMailThread() || m_filter.DropsError(nCode)) {
+        return;
+    }
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (g_bMailHandlerClosed.load() || !m_bReady || !m_bSendErrors ||
+        nCode > static_cast<uint32_t>(m_nErrorsSeverityCode) || !HasTransport()) {
+        return;
+    }
+    Send(ErrorAlertBody(nCode, text, UtcTime::Now()));
+}
+
+void CMailHandler::OnWarning(const char* text) {
+    if (g_bMailHandlerClosed.load() || IsMailThread() || m_filter.DropsWarning()) {
+        return;
+    }
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (g_bMailHandlerClosed.load() || !m_bReady || !m_bSendWarnings || !HasTransport()) {
+        return;
+    }
+    Send(WarningAlertBody(text, UtcTime::Now()));
+}
+
+void CMailHandler::Send(const std::string& body) {
+    const NotReadyWhileSending sending(m_bReady);
+
+    const char* attachment = m_sFile2Send.empty() ? nullptr : m_sFile2Send.c_str();
+    if (m_bUseSimpleMAPI) {
+        SendMAPIMail(m_mapi.SendEntry(), m_mapi.Session(), m_addressesTo.front(), m_sSubject.c_str(), body.c_str(),
+                     attachment);
+        return;
+    }
+    CMailRequest request;
+    request.pSMTPConnection = m_pSMTPConnection;
+    request.sSender = m_sAddressFrom;
+    request.recipients = m_addressesTo;
+    request.sSubject = m_sSubject;
+    request.sBody = body;
+    if (attachment != nullptr) {
+        request.attachmentPath = m_sFile2Send;
+    }
+    GetMailRequestsContainer().AddRequest(request);
+}
+
+namespace testing {
+
+void ResetMailHandler() {
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    CMailHandler& handler = TheHandler();
+    handler.m_filter.Unsettle();
+    handler.Release();
+    handler.m_bInitInProgress = false;
+    handler.m_bReady = false;
+    handler.m_bSendMail = false;
+    handler.m_bUseSimpleMAPI = false;
+    handler.m_sSMTPServerName.clear();
+    handler.m_nSMTPServerPortNo = 25;
+    handler.m_sAddressFrom.clear();
+    handler.m_sSubject.clear();
+    handler.m_sFile2Send.clear();
+    handler.m_bSendErrors = false;
+    handler.m_nErrorsSeverityCode = 999;
+    handler.m_bSendWarnings = false;
+    handler.m_bSendCriticalEvents = false;
+    g_bMailReinitialise.store(1);
+}
+
+}  // namespace testing
+}  // namespace vantrel

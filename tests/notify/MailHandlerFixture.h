@@ -1,0 +1,135 @@
+// Mail alerts end to end inside the test process: a settings file, the log
+// facade, a real SMTP server (aiosmtpd) or the recording Simple MAPI library
+// (tests/notify/recording_mapi.c). Restart() starts the settings, the mail
+// handler and the log afresh, as a new process would; the SMS handler is left
+// as set up aside (sending nothing) unless a test asks for both channels.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "notify/MailHandler.h"
+#include "tests/notify/SmsFixture.h"
+#include "tests/support/SmtpTestServer.h"
+
+namespace vantrel {
+namespace test {
+
+constexpr const char* kMailPassword = "Sm7p-Pa55";
+const std::string kMailSendAll = "MailSendErrors=Y\nMailSendWarnings=Y\n";
+
+class MailHandlerFixture : public SmsFixture {
+protected:
+    void SetUp() override {
+        ::setenv("VANTREL_MAPI_LIBRARY", VANTREL_RECORDING_MAPI, 1);
+        ::setenv("VANTREL_TEST_MAPI_RECORD", mapiRecordFile.c_str(), 1);
+        SmsFixture::SetUp();
+    }
+
+    void TearDown() override {
+        SmsFixture::TearDown();
+        // The password may reach the server (AUTH) and the MAPI logon, never
+        // a log line or a mail.
+        EXPECT_EQ(m_sLogSeen.find(kMailPassword), std::string::npos) << "the mail password reached the log";
+        if (m_pSmtp) {
+            for (const ReceivedMail& mail : m_pSmtp->Mails()) {
+                EXPECT_EQ(FromHex(mail.First("body_hex")).find(kMailPassword), std::string::npos);
+                for (const std::string& header : mail.All("header")) {
+                    EXPECT_EQ(header.find(kMailPassword), std::string::npos) << header;
+                }
+            }
+        }
+        ::unsetenv("VANTREL_MAPI_LIBRARY");
+        ::unsetenv("VANTREL_TEST_MAPI_RECORD");
+        ::unsetenv("VANTREL_TEST_MAPI_LOGON_RESULT");
+        ::unsetenv("VANTREL_TEST_MAPI_SEND_RESULT");
+    }
+
+    void ResetHandlers() override {
+        // Whatever the log held so far is kept for the password check, since
+        // Restart() empties the log directory.
+        m_sLogSeen += LogText();
+        vantrel::testing::ResetMailHandler();
+        if (bBothChannels) vantrel::testing::ResetSMSHandler();
+        std::filesystem::remove(mapiRecordFile);
+    }
+
+    // The SMTP test server, started on first use (one per test).
+    SmtpTestServer& Smtp() {
+        if (!m_pSmtp) m_pSmtp = std::make_unique<SmtpTestServer>("alerts", kMailPassword);
+        return *m_pSmtp;
+    }
+
+    // Settings that send mail through the test server, without the switches
+    // for errors and warnings.
+    std::string SmtpSettings(const std::string& addressesTo = "ops@example.org") {
+        return "FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=N\nMailSMTPServerName=127.0.0.1\n"
+               "MailSMTPServerPortNo=" + std::to_string(Smtp().port()) +
+               "\nMailProfileName=alerts\nMailPassword=" + kMailPassword +
+               "\nMailAddressFrom=feed@example.org\nMailAddressTo=" + addressesTo + "\n";
+    }
+
+    // Settings that send mail through the recording MAPI library.
+    static std::string MapiSettings(const std::string& addressesTo = "ops@example.org") {
+        return std::string("FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=Y\nMailProfileName=Ops Profile\n"
+                           "MailPassword=") + kMailPassword + "\nMailAddressTo=" + addressesTo + "\n";
+    }
+
+    // The decoded bodies of the mails received so far.
+    std::vector<std::string> MailBodies() {
+        std::vector<std::string> bodies;
+        for (const ReceivedMail& mail : Smtp().Mails()) bodies.push_back(FromHex(mail.First("body_hex")));
+        return bodies;
+    }
+
+    // Waits until `count` mails in all have arrived; their bodies.
+    std::vector<std::string> WaitForBodies(std::size_t count) {
+        EXPECT_TRUE(Smtp().WaitForMails(count)) << "only " << Smtp().Mails().size() << " mails";
+        return MailBodies();
+    }
+
+    // The recording MAPI library's lines, fields joined by "|".
+    std::vector<std::string> MapiCalls() const { return RecordedCalls(mapiRecordFile); }
+
+    // The note texts of the MAPI mails sent, in order.
+    std::vector<std::string> MapiNotes() const {
+        std::vector<std::string> notes;
+        for (const std::string& call : MapiCalls()) {
+            if (call.rfind("message|", 0) == 0) {
+                const std::string::size_type at = call.find('|', 8) + 1;
+                notes.push_back(call.substr(at, call.find('|', at) - at));
+            }
+        }
+        return notes;
+    }
+
+    // The log lines the mail handler and the test wrote: the SMS handler's
+    // and the mail queue's bookkeeping left out.
+    std::vector<std::string> MailLogLines() const {
+        std::vector<std::string> lines;
+        for (const std::string& line : LogLines()) {
+            if (line.find("CSMSHandler") == std::string::npos &&
+                line.rfind("event: CMailRequestsContainer::", 0) != 0 &&
+                line.rfind("event: StartMailRequestsThread()", 0) != 0) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
+    }
+
+    bool bBothChannels = false;
+    std::string mapiRecordFile = dir / "mapi.record";
+
+private:
+    std::unique_ptr<SmtpTestServer> m_pSmtp;
+    std::string m_sLogSeen;
+};
+
+// The MAPI session handle the recording library hands out, as recorded.
+inline std::string RecordedSession() {
+    return sizeof(void*) > 4 ? std::to_string(0x5E55104F00ull) : std::to_string(0x5E55104Full);
+}
+
+}  // namespace test
+}  // namespace vantrel
