@@ -1,4 +1,4 @@
-// The five functions libvantrel.so exports. Each catches everything, so no
+// The five functions the library exports. Each catches everything, so no
 // C++ exception ever reaches the host; the result of a call that failed
 // unexpectedly (memory exhaustion) is its "nothing done" value.
 #include "vantrel/vantrel.h"
@@ -7,7 +7,7 @@
 
 extern "C" {
 
-VANTREL_API int Login(const char* host, int port, const char* login, const char* password) {
+VANTREL_API int VANTREL_CALL Login(const char* host, int port, const char* login, const char* password) {
     try {
         return vantrel::Login(host, port, login, password);
     } catch (...) {
@@ -15,7 +15,7 @@ VANTREL_API int Login(const char* host, int port, const char* login, const char*
     }
 }
 
-VANTREL_API int Logoff(void) {
+VANTREL_API int VANTREL_CALL Logoff(void) {
     try {
         return vantrel::Logoff();
     } catch (...) {
@@ -23,9 +23,9 @@ VANTREL_API int Logoff(void) {
     }
 }
 
-VANTREL_API void* GetExceptionHandler(void) { return vantrel::GetExceptionHandler(); }
+VANTREL_API void* VANTREL_CALL GetExceptionHandler(void) { return vantrel::GetExceptionHandler(); }
 
-VANTREL_API int GetLastQuotes(char* symbol, int* bidCount, double* bidPrices, double* bidSizes,
+VANTREL_API int VANTREL_CALL GetLastQuotes(char* symbol, int* bidCount, double* bidPrices, double* bidSizes,
                               int* offerCount, double* offerPrices, double* offerSizes) {
     try {
         return vantrel::GetLastQuotes(symbol, bidCount, bidPrices, bidSizes, offerCount, offerPrices,
@@ -35,7 +35,7 @@ VANTREL_API int GetLastQuotes(char* symbol, int* bidCount, double* bidPrices, do
     }
 }
 
-VANTREL_API int GetLastNQuotes(char* symbol, int n, double* bidPrices, double* bidSizes,
+VANTREL_API int VANTREL_CALL GetLastNQuotes(char* symbol, int n, double* bidPrices, double* bidSizes,
                                double* offerPrices, double* offerSizes) {
     try {
         return vantrel::GetLastNQuotes(symbol, n, bidPrices, bidSizes, offerPrices, offerSizes);

@@ -1,28 +1,16 @@
 #include "api/Session.h"
 
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "api/SessionState.h"
 #include "feed/QuotesContainer.h"
 #include "feed/QuotesThread.h"
 #include "log/LogFacade.h"
+#include "platform/Thread.h"
 
 namespace vantrel {
 
-std::atomic<int32_t> g_nSessionsCnt{0};
-int g_Socket = platform::kInvalidSocket;
-int g_nConnectError = 0;
-std::atomic<uint8_t> g_bLogoffRequested{0};
-platform::WatchedValue<uint8_t> g_bQuotesThreadState{0};
 std::atomic<int> g_nConnectTimeoutMs{10000};
-std::atomic<int> g_nVerdictTimeoutMs{30000};
-
-platform::WakeEvent& QuotesThreadWakeEvent() {
-    static platform::WakeEvent wake;
-    return wake;
-}
 
 namespace {
 
@@ -30,23 +18,30 @@ namespace {
 std::recursive_mutex g_hSessionMutex;
 
 // The quotes thread of the current or last session. Joined by the Logoff that
-// stops it, by the next Login when it ended by itself, and at unload.
-std::thread g_QuotesThread;
+// stops it, by the next Login when it ended by itself, and at unload where
+// the platform allows it.
+platform::LibraryThread g_QuotesThread;
 
-void JoinQuotesThread() {
-    if (g_QuotesThread.joinable() && g_QuotesThread.get_id() != std::this_thread::get_id()) {
-        g_QuotesThread.join();
-    }
-}
+void JoinQuotesThread() { g_QuotesThread.Join(); }
 
-// Stops a running session when the library is unloaded or the process exits.
-// Created by the first Login after the objects the quotes thread uses, so it
-// is destroyed before them: no library thread outlives the library.
+// Stops a running session when the library is unloaded or the process exits,
+// and ends a Login still resolving, connecting or waiting for its verdict on
+// another thread. Created by the first Login after the objects the quotes
+// thread uses, so it is destroyed before them: no library thread outlives the
+// library. Where unload must not wait (Windows), no quotes thread can be
+// running then (see platform::LibraryThread) and the handle is simply let go.
 struct SessionReaper {
     ~SessionReaper() {
-        if (!g_QuotesThread.joinable()) return;
+        if (!platform::MayJoinThreadsAtUnload()) {
+            if (g_QuotesThread.Joinable()) g_QuotesThread.Detach();
+            return;
+        }
         g_bLogoffRequested.store(1);
         QuotesThreadWakeEvent().Signal();
+        // Every wait of Login and Logoff ends on the stop request, so this
+        // takes the lock as soon as a call under way has returned; no thread
+        // can be started after it.
+        std::lock_guard<std::recursive_mutex> guard(g_hSessionMutex);
         JoinQuotesThread();
     }
 };
@@ -69,17 +64,20 @@ int Login(const char* host, int port, const char* login, const char* password) {
     OutputEvent2Log("Login() is started.");
     PrepareForUnload();
     JoinQuotesThread();  // a thread whose session ended by itself
+    // A stale wake-up must not cut this session short; a stop that the
+    // library's unload has requested meanwhile must.
     QuotesThreadWakeEvent().Clear();
+    if (g_bLogoffRequested.load()) QuotesThreadWakeEvent().Signal();
     const unsigned long long nVersion = g_bQuotesThreadState.setAndVersion(1);
 
+    // Resolving the name counts inside the connect bound.
     g_Socket = platform::CreateTcpSocket();
     g_nConnectError = 0;
-    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &g_nConnectError);
+    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &QuotesThreadWakeEvent(),
+                         &g_nConnectError);
 
     QuotesThreadParams params{login, password};
-    try {
-        g_QuotesThread = std::thread(StartQuotesThread, &params);
-    } catch (...) {
+    if (!g_QuotesThread.Start([&params] { StartQuotesThread(&params); })) {
         platform::CloseSocket(&g_Socket);
         OutputError2Log(1, "Login(): Unable to spawn Quotes thread");
         g_nSessionsCnt.fetch_sub(1);

@@ -1,5 +1,6 @@
 #include "config/Config.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -171,6 +172,25 @@ bool GetConfigLong(const std::string& key, int32_t& value) {
 
 bool GetConfigString(const std::string& key, std::string& value) {
     return FindSetting(key, value);
+}
+
+bool GetConfigChoice(const std::string& key, std::initializer_list<const char*> choices, std::size_t& index) {
+    std::string text;
+    if (!FindSetting(key, text)) {
+        return false;
+    }
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    std::size_t i = 0;
+    for (const char* choice : choices) {
+        const std::string word(choice);
+        if (word.size() == text.size() &&
+            std::equal(word.begin(), word.end(), text.begin(), [&](char a, char b) { return lower(a) == lower(b); })) {
+            index = i;
+            return true;
+        }
+        ++i;
+    }
+    ThrowIllegalValue(text, key);
 }
 
 void LoadConfigBool(const std::string& key, bool& value) {

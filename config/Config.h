@@ -16,11 +16,14 @@
 // the file is used all the same.
 //
 // Values read as Booleans must be exactly "Y" or "N"; values read as numbers
-// an optional "-" and decimal digits that fit in 32 bits. Any other value of a
-// present key throws FIX::ConfigError with "Illegal value <value> for <key>".
+// an optional "-" and decimal digits that fit in 32 bits; values read as a
+// choice one of its words, in any letter case. Any other value of a present
+// key throws FIX::ConfigError with "Illegal value <value> for <key>".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "config/SettingsFile.h"
@@ -39,6 +42,11 @@ std::string ConfigFilePath();
 bool GetConfigBool(const std::string& key, bool& value);
 bool GetConfigLong(const std::string& key, int32_t& value);
 bool GetConfigString(const std::string& key, std::string& value);
+// An optional key whose value is one of a few words: true and, in `index`,
+// the position of the word in `choices` the value equals, ignoring letter
+// case (operators write "STARTTLS" as often as "starttls"). Any other value
+// is an illegal value.
+bool GetConfigChoice(const std::string& key, std::initializer_list<const char*> choices, std::size_t& index);
 
 // Required keys. An undefined key throws a FIX::Exception allocated with new
 // and thrown by pointer, type "Config Error", detail "Cannot load parameter

@@ -1,11 +1,11 @@
 #include "feed/SocketText.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 
 #include "log/LogFacade.h"
+#include "platform/ErrorCodes.h"
 
 namespace vantrel {
 namespace {
@@ -41,8 +41,8 @@ bool SendString(int socket, const char* text, int* pnLastError, SecretSpan secre
             nSent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n == 0) *pnLastError = EPIPE;
-        if ((*pnLastError == EAGAIN || *pnLastError == EWOULDBLOCK) && retries <= kSendRetries) {
+        if (n == 0) *pnLastError = platform::kErrorConnectionClosed;
+        if (*pnLastError == platform::kErrorWouldBlock && retries <= kSendRetries) {
             ++retries;
             int waitError = 0;
             platform::WaitForSocket(socket, true, nullptr, kSendRetryWaitMs, &waitError);
@@ -55,7 +55,7 @@ bool SendString(int socket, const char* text, int* pnLastError, SecretSpan secre
 }
 
 void ReportReadFailure(int nError) {
-    if (nError == ECONNRESET) {
+    if (nError == platform::kErrorConnectionReset) {
         OutputWarning2Log("ReadString() Info: All connections was closed.");
     } else {
         OutputError2Log(3, "ReadString() Error: Can`t receive string. nWSALastError = " + std::to_string(nError));
@@ -70,7 +70,7 @@ bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError) {
         splitter.Commit(static_cast<std::size_t>(n));
         return true;
     }
-    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return true;
+    if (n < 0 && error == platform::kErrorWouldBlock) return true;
     *pnLastError = n == 0 ? 0 : error;  // an orderly close reads as code 0
     ReportReadFailure(*pnLastError);
     return false;
@@ -93,11 +93,11 @@ bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int
             case platform::WaitResult::Ready:
                 if (!ReceiveChunk(socket, splitter, pnLastError)) return false;
                 break;
-            case platform::WaitResult::TimedOut:
-                error = ETIMEDOUT;
-                [[fallthrough]];
             case platform::WaitResult::Woken:
-                if (error == 0) error = ECANCELED;
+                *pnLastError = platform::kErrorCanceled;
+                return false;
+            case platform::WaitResult::TimedOut:
+                error = platform::kErrorTimedOut;
                 [[fallthrough]];
             case platform::WaitResult::Failed:
                 *pnLastError = error;

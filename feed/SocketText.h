@@ -20,7 +20,7 @@ struct SecretSpan {
 // Sends all of `text`. True when sent, or when there is nothing to do (invalid
 // socket or null text). While the socket's buffer is full it waits up to 50 ms
 // for room, eleven times at most in the whole call. On failure: *pnLastError
-// holds the errno, the error (severity 2) "SendString() Error: Can`t send
+// holds the socket error code, the error (severity 2) "SendString() Error: Can`t send
 // string: " plus the unsent part is logged with any part of `secret` in it
 // shown as "********", and the result is false.
 bool SendString(int socket, const char* text, int* pnLastError, SecretSpan secret = {});
@@ -35,11 +35,14 @@ bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError);
 
 // Reads the next line: from the buffered bytes if a line is complete there,
 // otherwise receiving until one is, waiting at most `timeoutMs` in all (-1: no
-// bound). Fails with ETIMEDOUT when the time runs out and with ECANCELED when
-// `wake` is signalled. True on an invalid socket without touching `line`.
-// Failures are logged: ECONNRESET as the warning "ReadString() Info: All
-// connections was closed.", anything else as the error (severity 3)
-// "ReadString() Error: Can`t receive string. nWSALastError = " and the code.
+// bound). Fails with platform::kErrorTimedOut when the time runs out and with
+// platform::kErrorCanceled when `wake` is signalled. True on an invalid socket
+// without touching `line`. Failures are logged: a connection reset as the
+// warning "ReadString() Info: All connections was closed.", anything else as
+// the error (severity 3) "ReadString() Error: Can`t receive string.
+// nWSALastError = " and the code. The cancellation alone is not logged: it is
+// a stop the library asked for itself, which the caller reports as the event
+// it is.
 bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int* pnLastError,
                 const platform::WakeEvent* wake, int timeoutMs);
 

@@ -17,6 +17,27 @@ const char* OpenFailureText(int index) {
     return texts[index];
 }
 
+// Appends `text` with every control character escaped, so that one entry is
+// always exactly one line and no text from outside (a login name, a server's
+// reply) can end it early or forge a line of its own: CR as \r, LF as \n,
+// every other byte below 0x20 and DEL as \xNN. Other bytes pass unchanged.
+void AppendEscaped(std::string& line, const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            line += c;
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else {
+            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+            line.append(escaped, sizeof escaped);
+        }
+    }
+}
+
 }  // namespace
 
 platform::RecursiveMutex& FileLog::processLock() {
@@ -46,8 +67,8 @@ std::string FileLog::open(const std::string& path, const std::string& prefix) {
     const std::string directory = path.empty() ? std::string(".") : path;
     m_openTime = UtcTime::Now();
     std::string base = directory;
-    if (base.back() != '/') {
-        base += '/';
+    if (!platform::IsPathSeparator(base.back())) {
+        base += platform::kPathSeparator;
     }
     base += prefix + m_openTime.Date() + ".";
     m_messagesFileName = base + "message.log";
@@ -58,7 +79,7 @@ std::string FileLog::open(const std::string& path, const std::string& prefix) {
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (int i = 0; i < 3; ++i) {
         std::ofstream& s = stream(targets[i]);
-        s.open(fileName(targets[i]), std::ios::out | std::ios::app | std::ios::binary);
+        s.open(fileName(targets[i]), std::ios::out | std::ios::app);
         if (!s.is_open()) {
             m_nReopenAfterMs[i] = platform::NowUtcMillis() + kReopenIntervalMs;
             if (failure.empty()) failure = OpenFailureText(i) + fileName(targets[i]);
@@ -78,7 +99,7 @@ void FileLog::clear() {
     closeAll();
     const Target targets[] = {Target::Messages, Target::Event, Target::Transaction};
     for (Target t : targets) {
-        stream(t).open(fileName(t), std::ios::out | std::ios::trunc | std::ios::binary);
+        stream(t).open(fileName(t), std::ios::out | std::ios::trunc);
     }
 }
 
@@ -120,7 +141,7 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
         }
         nReopenAfterMs = nNowMs + kReopenIntervalMs;
         s.clear();
-        s.open(fileName(target), std::ios::out | std::ios::app | std::ios::binary);
+        s.open(fileName(target), std::ios::out | std::ios::app);
         if (!s.is_open()) {
             return;
         }
@@ -130,7 +151,7 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
     line += "[LR]<";
     line += now.Stamp();
     line += label;
-    line += text;
+    AppendEscaped(line, text);
     line += '\n';
     s.write(line.data(), static_cast<std::streamsize>(line.size()));
     s.flush();

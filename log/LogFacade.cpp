@@ -46,8 +46,8 @@ std::string LogDirectory() {
         return directory;
     }
     directory = platform::ExecutableDirectory();
-    if (directory.empty() || directory.back() != '/') {
-        directory += '/';
+    if (directory.empty() || !platform::IsPathSeparator(directory.back())) {
+        directory += platform::kPathSeparator;
     }
     return directory + "REVar";
 }

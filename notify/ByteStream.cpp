@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/ErrorCodes.h"
+
 namespace vantrel {
 
 bool CByteStream::StartTls(const std::string&, const platform::TlsPeerCheck&, int, int* pnError,
@@ -30,7 +32,7 @@ CByteStream::ConnectResult CTcpByteStream::Connect(const std::string& host, int 
 
 bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
     if (!IsOpen() || m_bBroken) {
-        *pnError = ENOTCONN;
+        *pnError = platform::kErrorNotConnected;
         return false;
     }
     if (m_tls.IsOpen()) return m_tls.Send(bytes, timeoutMs, GetWakeEvent(), pnError);
@@ -42,12 +44,12 @@ bool CTcpByteStream::Send(std::string_view bytes, int timeoutMs, int* pnError) {
 
 long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int* pnError) {
     if (!IsOpen() || m_bBroken) {
-        *pnError = ENOTCONN;
+        *pnError = platform::kErrorNotConnected;
         return -1;
     }
     if (m_tls.IsOpen()) return m_tls.Receive(buffer, size, timeoutMs, GetWakeEvent(), pnError);
     if (GetWakeEvent() != nullptr && GetWakeEvent()->IsSignalled()) {
-        *pnError = ECANCELED;
+        *pnError = platform::kErrorCanceled;
         return -1;
     }
     return platform::ReceiveWaiting(m_socket, buffer, size, timeoutMs, GetWakeEvent(), pnError);
@@ -56,7 +58,7 @@ long CTcpByteStream::Receive(char* buffer, std::size_t size, int timeoutMs, int*
 bool CTcpByteStream::StartTls(const std::string& host, const platform::TlsPeerCheck& check, int timeoutMs,
                               int* pnError, std::string* psReason) {
     if (!IsOpen() || m_bBroken || m_tls.IsOpen()) {
-        *pnError = ENOTCONN;
+        *pnError = platform::kErrorNotConnected;
         *psReason = "no plain connection to secure";
         return false;
     }

@@ -8,8 +8,9 @@
 //
 // Every wait is bounded by the time-out the caller gives and cut short when
 // the stream's wake event is signalled (the library is being unloaded). Error
-// codes are errno values: ETIMEDOUT when the time runs out, ECANCELED when
-// woken, ENOTCONN when the stream is not open, EPROTO when TLS fails.
+// codes are the platform's socket codes, and from platform/ErrorCodes.h
+// kErrorTimedOut when the time runs out, kErrorCanceled when woken,
+// kErrorNotConnected when the stream is not open; EPROTO when TLS fails.
 #pragma once
 
 #include <cstddef>

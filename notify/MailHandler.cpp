@@ -100,12 +100,19 @@ void CMailHandler::ReadSettings(MailAccount& account) {
         LoadConfigString("MailSMTPServerName", m_sSMTPServerName);
     }
     GetConfigLong("MailSMTPServerPortNo", m_nSMTPServerPortNo);
-    if (m_bUseSimpleMAPI) {
+    if (!m_bUseSimpleMAPI) {
+        ReadSMTPOptions();
+    }
+    // Simple MAPI may log on without them, and a relay without AUTH needs
+    // none.
+    if (m_bUseSimpleMAPI || m_smtpOptions.auth == SMTPOptions::Auth::None) {
         GetConfigString("MailProfileName", account.sProfileName);
         GetConfigString("MailPassword", account.sPassword);
     } else {
         LoadConfigString("MailProfileName", account.sProfileName);
         LoadConfigString("MailPassword", account.sPassword);
+    }
+    if (!m_bUseSimpleMAPI) {
         LoadConfigString("MailAddressFrom", m_sAddressFrom);
     }
     std::string addressesTo;
@@ -122,9 +129,32 @@ void CMailHandler::ReadSettings(MailAccount& account) {
     GetConfigBool("MailSendCriticalEvents", m_bSendCriticalEvents);
 }
 
+void CMailHandler::ReadSMTPOptions() {
+    using Security = SMTPOptions::Security;
+    using Auth = SMTPOptions::Auth;
+    static constexpr Security kSecurities[] = {Security::None, Security::StartTls, Security::Tls};
+    static constexpr Auth kAuths[] = {Auth::Login, Auth::Plain, Auth::None};
+    std::size_t nChoice = 0;
+    if (GetConfigChoice("MailSMTPSecurity", {"none", "starttls", "tls"}, nChoice)) {
+        m_smtpOptions.security = kSecurities[nChoice];
+    }
+    if (GetConfigChoice("MailSMTPAuth", {"login", "plain", "none"}, nChoice)) {
+        m_smtpOptions.auth = kAuths[nChoice];
+    }
+    GetConfigString("MailSMTPCAFile", m_smtpOptions.peer.sCAFile);
+    GetConfigBool("MailSMTPVerifyPeer", m_smtpOptions.peer.bVerifyPeer);
+}
+
 bool CMailHandler::OpenSMTP(const MailAccount& account) {
-    m_pSMTPConnection = CSMTPConnectionRef(
-        new CSMTPConnection(m_sSMTPServerName, m_nSMTPServerPortNo, account.sProfileName, account.sPassword));
+    if (m_smtpOptions.security != SMTPOptions::Security::None && !m_smtpOptions.peer.bVerifyPeer) {
+        // Logged once, at set-up: a lab relay may be fine, a production one not.
+        OutputWarning2Log("CMailHandler::Init(): the SMTP server's certificate is not verified "
+                          "(MailSMTPVerifyPeer=N): a server posing as " + m_sSMTPServerName +
+                          " would receive the mails" +
+                          (m_smtpOptions.auth != SMTPOptions::Auth::None ? " and the login" : ""));
+    }
+    m_pSMTPConnection = CSMTPConnectionRef(new CSMTPConnection(
+        m_sSMTPServerName, m_nSMTPServerPortNo, account.sProfileName, account.sPassword, m_smtpOptions));
     // The wake event cuts a wait short when the library unloads.
     m_pSMTPConnection->SetWakeEvent(&MailThreadWakeEvent());
     if (!m_pSMTPConnection->Connect()) {
@@ -231,6 +261,7 @@ void ResetMailHandler() {
     handler.m_bUseSimpleMAPI = false;
     handler.m_sSMTPServerName.clear();
     handler.m_nSMTPServerPortNo = 25;
+    handler.m_smtpOptions = SMTPOptions();
     handler.m_sAddressFrom.clear();
     handler.m_sSubject.clear();
     handler.m_sFile2Send.clear();

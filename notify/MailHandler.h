@@ -2,17 +2,28 @@
 //
 // At the first warning or error the library logs, the handler reads the mail
 // settings ("MailSendMail", "MailUseSimpleMAPI", "MailSMTPServerName",
-// "MailSMTPServerPortNo", "MailProfileName", "MailPassword",
-// "MailAddressFrom", "MailAddressTo", "MailSubject", "MailFile2Send",
-// "MailSendErrors", "MailErrorsSeverityCode", "MailSendWarnings",
-// "MailSendCriticalEvents", in that order) and opens one of two transports:
+// "MailSMTPServerPortNo", for SMTP "MailSMTPSecurity", "MailSMTPAuth",
+// "MailSMTPCAFile" and "MailSMTPVerifyPeer", then "MailProfileName",
+// "MailPassword", "MailAddressFrom", "MailAddressTo", "MailSubject",
+// "MailFile2Send", "MailSendErrors", "MailErrorsSeverityCode",
+// "MailSendWarnings", "MailSendCriticalEvents", in that order) and opens one
+// of two transports:
 //
 //  - Simple MAPI (notify/Mapi.h): the library named by VANTREL_MAPI_LIBRARY,
 //    logged on once; each mail goes to the first recipient only, on the
 //    thread that logged the alert.
 //  - The SMTP client (notify/SMTPConnection.h): connected once here; each
 //    mail becomes a request for the mail thread (notify/MailRequests.h), so
-//    the logging thread only copies it into the queue.
+//    the logging thread only copies it into the queue. The four SMTP keys
+//    are optional and choose the connection's protection and login:
+//    "MailSMTPSecurity" none (default: plain text), starttls or tls, and
+//    "MailSMTPAuth" login (default), plain or none, each in any letter case;
+//    "MailSMTPCAFile", a PEM file of trusted certificates instead of the
+//    system's store; "MailSMTPVerifyPeer" (Y/N, default Y), whose N is
+//    warned about at set-up when TLS is in use. With "MailSMTPAuth" none the
+//    profile name and password are optional. Any other value is an illegal
+//    value: mail is then switched off, like any unreadable setting. A file
+//    without these keys gives the plain dialogue with AUTH LOGIN.
 //
 // From then on every warning (when "MailSendWarnings" is on) and every error
 // whose severity code is at most the threshold (compared unsigned, so a
@@ -91,6 +102,8 @@ private:
 
     // Reads the settings in their order; throws as the readers do.
     void ReadSettings(MailAccount& account);
+    // Reads the SMTP connection's protection and login keys.
+    void ReadSMTPOptions();
     // Connects the SMTP client and starts the mail thread. False when the
     // thread could not be started.
     bool OpenSMTP(const MailAccount& account);
@@ -106,6 +119,7 @@ private:
     bool m_bUseSimpleMAPI = false;
     std::string m_sSMTPServerName;
     int32_t m_nSMTPServerPortNo = 25;
+    SMTPOptions m_smtpOptions;
     std::string m_sAddressFrom;
     std::vector<std::string> m_addressesTo;
     std::string m_sSubject;

@@ -12,6 +12,17 @@
 #ifndef VANTREL_NOTIFY_MAPI_H
 #define VANTREL_NOTIFY_MAPI_H
 
+#if defined(_WIN32)
+
+/* Windows declares Simple MAPI itself (with its WINAPI calling convention). */
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <mapi.h>
+
+#else
+
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -79,6 +90,11 @@ typedef ULONG (*LPMAPISENDMAIL)(LHANDLE lhSession, ULONG_PTR ulUIParam, MapiMess
 
 #ifdef __cplusplus
 }  /* extern "C" */
+#endif
+
+#endif /* _WIN32 */
+
+#ifdef __cplusplus
 
 #include <cstddef>
 #include <string>

@@ -4,6 +4,7 @@
 
 #include "log/LogFacade.h"
 #include "notify/MailEncoding.h"
+#include "platform/ErrorCodes.h"
 
 namespace vantrel {
 namespace {
@@ -96,7 +97,7 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
         // Never on in plain text: the credentials and the mails would be
         // readable on the way.
         if (!SMTPReplyOffers(m_sLastCommandResponse, "STARTTLS")) {
-            m_nLastError = EPROTO;
+            m_nLastError = platform::kErrorUnexpectedReply;
             return FailLogin("The SMTP server does not offer STARTTLS; the connection is closed rather than "
                              "continued without encryption.",
                              false);
@@ -109,7 +110,7 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
         // come from anyone on the path: they are refused, not read as replies.
         if (!m_reader.Pending().empty()) {
             m_reader.Clear();
-            m_nLastError = EPROTO;
+            m_nLastError = platform::kErrorUnexpectedReply;
             return FailLogin("An unexpected STARTTLS response was received.", false);
         }
         if (!StartTls(host, port)) return false;
@@ -133,6 +134,10 @@ bool CSMTPConnection::StartTls(const std::string& host, int port) {
     m_reader.Clear();
     OutputWarning2Log("TLS handshake with the SMTP server " + host + " on port " + std::to_string(port) +
                       " failed: " + reason + ", GetLastError() returns: " + std::to_string(error));
+    // The reason takes the place of the last reply, which would otherwise be
+    // STARTTLS's 220 or nothing, for the callers' own warnings to quote.
+    m_sLastCommandResponse = "TLS handshake failed: " + reason;
+    m_nLastCommandResponseCode = 0;
     return false;
 }
 
@@ -214,7 +219,7 @@ bool CSMTPConnection::ChallengeIs(std::string_view expected) {
     if (EqualIgnoringCase(text, expected) || (expected == "username" && EqualIgnoringCase(text, "user name"))) {
         return true;
     }
-    m_nLastError = EPROTO;
+    m_nLastError = platform::kErrorUnexpectedReply;
     return false;
 }
 
@@ -327,12 +332,12 @@ bool CSMTPConnection::ReadResponse(int nExpectedCode, int nTimeoutMs) {
             case CSMTPReplyReader::Status::Complete:
                 StoreResponse(reply);
                 if (m_nLastCommandResponseCode == nExpectedCode) return true;
-                m_nLastError = EPROTO;
+                m_nLastError = platform::kErrorUnexpectedReply;
                 return false;
             case CSMTPReplyReader::Status::TooLong:
                 // Only the start goes into the text that warnings quote.
                 StoreResponse(m_reader.Pending().substr(0, 1024));
-                m_nLastError = EPROTO;
+                m_nLastError = platform::kErrorUnexpectedReply;
                 return false;
             case CSMTPReplyReader::Status::Incomplete:
                 break;

@@ -3,12 +3,14 @@
 // (STARTTLS, or TLS from the first byte), over which whole mails are sent.
 //
 // Every failure is reported as a warning through the log facade and as a
-// false result; the server's last reply (text and code) and the errno of the
-// last failure stay readable for the caller's own warning. Codes: errno values,
-// 0 when the server closed the connection, ETIMEDOUT when it stayed silent
-// for the reply time-out, EPROTO when its reply had an unexpected code,
-// EINVAL when the host name did not resolve, ECANCELED when the wake event
-// cut a wait short.
+// false result; the server's last reply (text and code) and the error code of
+// the last failure stay readable for the caller's own warning. Codes: the
+// platform's socket codes (errno values on Linux, WSAGetLastError values on
+// Windows), 0 when the server closed the connection, and those of
+// platform/ErrorCodes.h: kErrorTimedOut when it stayed silent for the reply
+// time-out, kErrorUnexpectedReply when its reply had an unexpected code,
+// kErrorHostNotResolved when the host name did not resolve, kErrorCanceled
+// when the wake event cut a wait short.
 //
 // A connection is used by one thread at a time; only its reference count is
 // touched from several threads.
@@ -97,7 +99,8 @@ public:
     virtual bool ReadResponse(int nExpectedCode, int nTimeoutMs);
 
     // The last reply read, without the ending of its last line (on a failed
-    // read: what had arrived of it), and its code (0 if none).
+    // read: what had arrived of it), and its code (0 if none). After a failed
+    // TLS handshake: "TLS handshake failed: " and the reason, code 0.
     const std::string& GetLastCommandResponse() const { return m_sLastCommandResponse; }
     int GetLastCommandResponseCode() const { return m_nLastCommandResponseCode; }
     // The errno value of the last failure.
@@ -119,7 +122,7 @@ private:
     bool SendSecret(const std::string& secret, std::string_view prefix = std::string_view());
     bool StartTls(const std::string& host, int port);
     bool Login(const std::string& user, const std::string& password);
-    // Whether the last reply's prompt is `expected`; EPROTO when not.
+    // Whether the last reply's prompt is `expected`; kErrorUnexpectedReply when not.
     bool ChallengeIs(std::string_view expected);
     // Ends a failed Connect: disconnects, warns, and keeps the failure's
     // reply and code (not QUIT's) for the caller. False.

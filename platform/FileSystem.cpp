@@ -42,6 +42,10 @@ std::string GetEnvironment(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+void SetEnvironment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+
+void UnsetEnvironment(const char* name) { ::unsetenv(name); }
+
 FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();
     struct stat status {};

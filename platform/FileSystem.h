@@ -6,19 +6,38 @@
 
 namespace vantrel::platform {
 
+// The separator the library puts between a directory and a name: "\" on
+// Windows, "/" elsewhere. On Windows "/" is accepted as a separator too.
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+constexpr bool IsPathSeparator(char c) noexcept { return c == '\\' || c == '/'; }
+#else
+constexpr char kPathSeparator = '/';
+constexpr bool IsPathSeparator(char c) noexcept { return c == '/'; }
+#endif
+
 // Directory of the executable that started the process (not of this library),
-// from /proc/self/exe, with a trailing "/". Empty when the path cannot be read
-// or does not fit in PATH_MAX.
+// absolute, with a trailing separator. Linux: from /proc/self/exe; empty when
+// it cannot be read or does not fit in PATH_MAX. Windows: from
+// GetModuleFileName; empty when it cannot be obtained, is 260 characters or
+// longer, or cannot be made absolute.
 std::string ExecutableDirectory();
 
 // Creates the directory and every missing directory above it, like
-// `mkdir -p`: each prefix ending at a "/" is created in turn, then the whole
-// path. Failures (an existing directory among them) are ignored; whether the
+// `mkdir -p`: each prefix ending at a separator is created in turn (on
+// Windows after a drive designator such as "C:\"), then the whole path.
+// Failures (an existing directory among them) are ignored; whether the
 // directory is usable shows when a file is opened in it.
 void MakeDirectories(const std::string& path);
 
 // The value of an environment variable, or the empty string when it is unset.
+// On Windows the process environment block is read, so a host's
+// SetEnvironmentVariable is seen.
 std::string GetEnvironment(const char* name);
+
+// Sets or removes an environment variable of the process. Meant for tests.
+void SetEnvironment(const char* name, const std::string& value);
+void UnsetEnvironment(const char* name);
 
 enum class FileReadResult {
     Ok,

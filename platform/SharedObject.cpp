@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <utility>
-
 namespace vantrel::platform {
 
 SharedObject::SharedObject(const std::string& path) {
@@ -16,20 +14,6 @@ SharedObject::SharedObject(const std::string& path) {
         const char* reason = ::dlerror();
         m_error = reason ? reason : "dlopen failed";
     }
-}
-
-SharedObject::~SharedObject() { Close(); }
-
-SharedObject::SharedObject(SharedObject&& other) noexcept
-    : m_pHandle(std::exchange(other.m_pHandle, nullptr)), m_error(std::move(other.m_error)) {}
-
-SharedObject& SharedObject::operator=(SharedObject&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_pHandle = std::exchange(other.m_pHandle, nullptr);
-        m_error = std::move(other.m_error);
-    }
-    return *this;
 }
 
 void* SharedObject::Symbol(const char* name) const noexcept {

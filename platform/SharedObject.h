@@ -1,21 +1,31 @@
-// Shared objects loaded at run time (dlopen), for the plug-in boundaries:
-// the Simple MAPI library and the SMS gateway.
+// Shared objects loaded at run time (dlopen; LoadLibrary on Windows), for
+// the plug-in boundaries: the Simple MAPI library and the SMS gateway.
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace vantrel::platform {
 
 // Owns one dlopen handle; the object is closed when the owner is destroyed.
 // Opened with RTLD_NOW | RTLD_LOCAL, so a plug-in with unresolved symbols
-// fails at once and its symbols never mix with the host's.
+// fails at once and its symbols never mix with the host's. On Windows the
+// handle is an HMODULE and Error() holds GetLastError's code and text.
 class SharedObject {
 public:
     SharedObject() = default;
     explicit SharedObject(const std::string& path);
-    ~SharedObject();
-    SharedObject(SharedObject&& other) noexcept;
-    SharedObject& operator=(SharedObject&& other) noexcept;
+    ~SharedObject() { Close(); }
+    SharedObject(SharedObject&& other) noexcept
+        : m_pHandle(std::exchange(other.m_pHandle, nullptr)), m_error(std::move(other.m_error)) {}
+    SharedObject& operator=(SharedObject&& other) noexcept {
+        if (this != &other) {
+            Close();
+            m_pHandle = std::exchange(other.m_pHandle, nullptr);
+            m_error = std::move(other.m_error);
+        }
+        return *this;
+    }
     SharedObject(const SharedObject&) = delete;
     SharedObject& operator=(const SharedObject&) = delete;
 

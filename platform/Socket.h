@@ -1,9 +1,10 @@
 // TCP client sockets for the library: IPv4 only, non-blocking underneath,
 // with every wait bounded by a time-out and interruptible by a WakeEvent.
 //
-// Error codes are errno values. The library sets some itself: ETIMEDOUT when a
-// wait runs out, EINVAL when a host name does not resolve, and a peer's
-// orderly close reads as 0.
+// Error codes are errno values (WSAGetLastError values on Windows). The
+// library sets some itself, from platform/ErrorCodes.h: kErrorTimedOut when a
+// wait runs out, kErrorHostNotResolved when a host name does not resolve, and
+// a peer's orderly close reads as 0.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,8 @@ namespace vantrel::platform {
 constexpr int kInvalidSocket = -1;
 
 // A descriptor that a poll wakes on: Signal() makes it readable until Clear().
-// Backed by an eventfd.
+// Backed by an eventfd; on Windows by a UDP socket on 127.0.0.1 connected to
+// itself, which select() can wait on beside the connection.
 class WakeEvent {
 public:
     WakeEvent();
@@ -35,12 +37,13 @@ private:
 // A new TCP/IPv4 socket (non-blocking, close-on-exec), or kInvalidSocket.
 int CreateTcpSocket() noexcept;
 
-// Resolves `host` (dotted IPv4 address or name, IPv4 only) and connects,
-// waiting at most `timeoutMs` for both together. Returns 0 when connected; -1
-// otherwise with the reason in *pnError (EINVAL: the host does not resolve or
-// is null; ETIMEDOUT: no answer in time; ECANCELED: `wake` was signalled;
-// otherwise the connect's errno). A failed socket is left unconnected, so
-// that sending on it fails.
+// Resolves `host` (dotted IPv4 address or name, IPv4 only; see
+// platform/Resolver.h) and connects, waiting at most `timeoutMs` for both
+// together. Returns 0 when connected; -1 otherwise with the reason in
+// *pnError (EINVAL: the host does not resolve or is null; ETIMEDOUT: no
+// answer in time, from the name server or the server; ECANCELED: `wake` was
+// signalled; otherwise the connect's errno). A failed socket is left
+// unconnected, so that sending on it fails.
 int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
 int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
                int* pnError) noexcept;

@@ -3,6 +3,11 @@
 // Locks that code may re-enter while it logs are recursive mutexes; every
 // holder takes them through std::lock_guard or std::unique_lock so that each
 // path, exceptions included, releases them.
+//
+// Both platforms use the C++ run-time's primitives. On Windows MinGW-w64's
+// posix thread model builds them on Win32 (winpthreads, linked into the DLL):
+// a RecursiveMutex is re-entrant for its owner like an unnamed Win32 mutex or
+// a critical section, and WatchedValue plays the manual-reset event.
 #pragma once
 
 #include <chrono>

@@ -32,7 +32,7 @@ done
 source scripts/deps.sh
 vantrel_install_deps
 if [ -n "$plots" ]; then
-  vantrel_install_deps "${VANTREL_PLOT_PACKAGES[@]}"
+  vantrel_install_packages "${VANTREL_PLOT_PACKAGES[@]}"
 fi
 
 BUILD_DIR=${BENCH_BUILD_DIR:-build-bench}

@@ -5,6 +5,13 @@
  * Vantrel::vantrel). Every function may be called from any thread; none lets a
  * C++ exception or a signal reach the caller. int is 32-bit.
  *
+ * Windows: vantrel.dll exports the five functions under their plain names.
+ * On 32-bit Windows they use the __stdcall calling convention (VANTREL_CALL);
+ * a host that finds them with GetProcAddress must declare its function
+ * pointers with __stdcall (or WINAPI) too. On 64-bit Windows and on Linux
+ * there is one calling convention and VANTREL_CALL is empty. Call Logoff for
+ * every Login before FreeLibrary.
+ *
  * Sessions are counted: every Login that returns 1 or 0 needs one Logoff. The
  * first Login connects; later ones only count; the Logoff that brings the
  * count back to zero closes the connection.
@@ -12,10 +19,19 @@
 #ifndef VANTREL_VANTREL_H
 #define VANTREL_VANTREL_H
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define VANTREL_API /* the exports are listed in vantrel.def */
+#if defined(_M_IX86) || defined(__i386__)
+#define VANTREL_CALL __stdcall
+#else
+#define VANTREL_CALL
+#endif
+#elif defined(__GNUC__)
 #define VANTREL_API __attribute__((visibility("default")))
+#define VANTREL_CALL
 #else
 #define VANTREL_API
+#define VANTREL_CALL
 #endif
 
 #ifdef __cplusplus
@@ -35,17 +51,17 @@ extern "C" {
  *         -2  the receiving thread could not be started.
  * Blocks other Login and Logoff calls while it runs.
  */
-VANTREL_API int Login(const char* host, int port, const char* login, const char* password);
+VANTREL_API int VANTREL_CALL Login(const char* host, int port, const char* login, const char* password);
 
 /*
  * Counts off one Login. The call that brings the count to zero stops the
  * receiving thread and closes the connection before it returns.
  * Returns 1 when a Login was counted off, 0 when there was no session.
  */
-VANTREL_API int Logoff(void);
+VANTREL_API int VANTREL_CALL Logoff(void);
 
 /* Always NULL: the library installs no exception handler. */
-VANTREL_API void* GetExceptionHandler(void);
+VANTREL_API void* VANTREL_CALL GetExceptionHandler(void);
 
 /*
  * Copies the bids and offers of the latest quote message received for symbol.
@@ -69,7 +85,7 @@ VANTREL_API void* GetExceptionHandler(void);
  *         -2  no session (checked before the arguments).
  * Never blocks on the network; safe from many threads at once.
  */
-VANTREL_API int GetLastQuotes(char* symbol, int* bidCount, double* bidPrices, double* bidSizes,
+VANTREL_API int VANTREL_CALL GetLastQuotes(char* symbol, int* bidCount, double* bidPrices, double* bidSizes,
                               int* offerCount, double* offerPrices, double* offerSizes);
 
 /*
@@ -77,7 +93,7 @@ VANTREL_API int GetLastQuotes(char* symbol, int* bidCount, double* bidPrices, do
  * success all n elements of each array are first set to 0.0, and no counts
  * are reported. Same results.
  */
-VANTREL_API int GetLastNQuotes(char* symbol, int n, double* bidPrices, double* bidSizes,
+VANTREL_API int VANTREL_CALL GetLastNQuotes(char* symbol, int n, double* bidPrices, double* bidSizes,
                                double* offerPrices, double* offerSizes);
 
 #ifdef __cplusplus

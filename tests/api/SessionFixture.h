@@ -21,6 +21,7 @@
 #include "tests/support/QuoteServer.h"
 #include "tests/support/TempDir.h"
 #include "vantrel/vantrel.h"
+#include "platform/FileSystem.h"
 
 namespace vantrel {
 namespace test {
@@ -33,7 +34,7 @@ class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         SetUpAlertHandlersAside();
-        ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
+        platform::SetEnvironment("VANTREL_LOG_DIR", logDir.path().c_str());
         vantrel::testing::ResetFileLog();
         vantrel::testing::SetHandshakeTimeouts(5000, 5000);
     }
@@ -43,9 +44,15 @@ protected:
         }
         EXPECT_EQ(g_nSessionsCnt.load(), 0);
         EXPECT_EQ(LogText().find(kPassword), std::string::npos) << "the password reached the log";
+        // Every entry is one line, whatever the texts held.
+        const std::string text = LogText();
+        for (std::string::size_type at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+            EXPECT_EQ(text.compare(at, 5, "[LR]<"), 0) << "not a log line: " << text.substr(at, 80);
+            if (text.find('\n', at) == std::string::npos) break;
+        }
         vantrel::testing::SetHandshakeTimeouts(0, 0);
         vantrel::testing::ResetFileLog();
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
     }
 
     // Everything in the event files of this test's log directory.
@@ -62,6 +69,15 @@ protected:
     }
 
     bool HasLogLine(const std::string& line) const { return CountLogLines(line) > 0; }
+
+    // The warnings and errors logged: what would become alerts.
+    std::vector<std::string> WarningAndErrorLines() const {
+        std::vector<std::string> found;
+        for (const std::string& line : LogLines()) {
+            if (line.rfind("Warning", 0) == 0 || line.rfind("Error", 0) == 0) found.push_back(line);
+        }
+        return found;
+    }
 
     // Login on another thread; the test serves the handshake meanwhile.
     std::future<int> StartLogin(int port, const char* host = "127.0.0.1") {

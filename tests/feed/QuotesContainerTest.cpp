@@ -9,7 +9,9 @@
 #include <quickfix/Exceptions.h>
 
 #include "log/LogFacade.h"
+#include "platform/FileSystem.h"
 #include "tests/support/FixText.h"
+#include "tests/support/HostProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace vantrel {
@@ -21,12 +23,12 @@ using test::SnapshotMessage;
 class QuotesContainerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
+        platform::SetEnvironment("VANTREL_LOG_DIR", logDir.path().c_str());
         testing::ResetFileLog();
     }
     void TearDown() override {
         testing::ResetFileLog();
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
     }
     // The texts of the event file's lines, without time stamp and label.
     std::vector<std::string> EventTexts() {
@@ -48,12 +50,11 @@ protected:
 };
 
 std::string QuotesContainerTest::GetFileLogEventFile() {
-    const std::time_t now = std::time(nullptr);
     std::tm tm{};
-    ::gmtime_r(&now, &tm);
+    test::GmTime(static_cast<int64_t>(std::time(nullptr)), tm);
     char name[64];
-    std::strftime(name, sizeof name, "/GLOBAL%Y%m%d.event.log", &tm);
-    return LogDirectory() + name;
+    std::strftime(name, sizeof name, "GLOBAL%Y%m%d.event.log", &tm);
+    return LogDirectory() + platform::kPathSeparator + name;
 }
 
 const std::string kEur1 = SnapshotMessage("EUR/USD", {{"0", "1.2345", "1000000"}});

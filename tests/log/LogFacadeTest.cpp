@@ -26,13 +26,13 @@ protected:
         test::SetUpAlertHandlersAside();
         testing::ResetFileLog();
         logDir = dir / "deep/REVar";
-        ::setenv("VANTREL_LOG_DIR", logDir.c_str(), 1);
+        platform::SetEnvironment("VANTREL_LOG_DIR", logDir.c_str());
     }
     void TearDown() override {
         testing::ResetFileLog();
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
     }
-    std::string eventFile() const { return logDir + "/GLOBAL20261208.event.log"; }
+    std::string eventFile() const { return logDir + platform::kPathSeparator + "GLOBAL20261208.event.log"; }
 
     TempDir dir;
     std::string logDir;
@@ -115,16 +115,16 @@ TEST_F(LogFacadeTest, ConcurrentFirstCallsCreateOneLogAndKeepEveryLine) {
 }
 
 TEST(LogDirectory, DefaultsToREVarBesideTheExecutable) {
-    ::unsetenv("VANTREL_LOG_DIR");
+    platform::UnsetEnvironment("VANTREL_LOG_DIR");
     const std::string exeDir = platform::ExecutableDirectory();
     ASSERT_FALSE(exeDir.empty());
-    EXPECT_EQ(exeDir.back(), '/');
+    EXPECT_EQ(exeDir.back(), platform::kPathSeparator);
     EXPECT_EQ(LogDirectory(), exeDir + "REVar");
-    ::setenv("VANTREL_LOG_DIR", "", 1);
+    platform::SetEnvironment("VANTREL_LOG_DIR", "");
     EXPECT_EQ(LogDirectory(), exeDir + "REVar");
-    ::setenv("VANTREL_LOG_DIR", "/tmp/elsewhere", 1);
+    platform::SetEnvironment("VANTREL_LOG_DIR", "/tmp/elsewhere");
     EXPECT_EQ(LogDirectory(), "/tmp/elsewhere");
-    ::unsetenv("VANTREL_LOG_DIR");
+    platform::UnsetEnvironment("VANTREL_LOG_DIR");
 }
 
 }  // namespace

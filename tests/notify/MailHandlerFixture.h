@@ -32,14 +32,7 @@ protected:
         // The password may reach the server (AUTH) and the MAPI logon, never
         // a log line or a mail.
         EXPECT_EQ(m_sLogSeen.find(kMailPassword), std::string::npos) << "the mail password reached the log";
-        if (m_pSmtp) {
-            for (const ReceivedMail& mail : m_pSmtp->Mails()) {
-                EXPECT_EQ(FromHex(mail.First("body_hex")).find(kMailPassword), std::string::npos);
-                for (const std::string& header : mail.All("header")) {
-                    EXPECT_EQ(header.find(kMailPassword), std::string::npos) << header;
-                }
-            }
-        }
+        ExpectNoPasswordInMails();
         ::unsetenv("VANTREL_MAPI_LIBRARY");
         ::unsetenv("VANTREL_TEST_MAPI_RECORD");
         ::unsetenv("VANTREL_TEST_MAPI_LOGON_RESULT");
@@ -55,18 +48,30 @@ protected:
         std::filesystem::remove(mapiRecordFile);
     }
 
-    // The SMTP test server, started on first use (one per test).
+    // The SMTP test server, started on first use (one per test, unless
+    // StartSmtp starts another).
     SmtpTestServer& Smtp() {
         if (!m_pSmtp) m_pSmtp = std::make_unique<SmtpTestServer>("alerts", kMailPassword);
         return *m_pSmtp;
     }
 
-    // Settings that send mail through the test server, without the switches
-    // for errors and warnings.
-    std::string SmtpSettings(const std::string& addressesTo = "ops@example.org") {
-        return "FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=N\nMailSMTPServerName=127.0.0.1\n"
-               "MailSMTPServerPortNo=" + std::to_string(Smtp().port()) +
-               "\nMailProfileName=alerts\nMailPassword=" + kMailPassword +
+    // Replaces the SMTP test server by one with `auth` and `arguments` (see
+    // SmtpTestServer); the mails of the one it replaces are checked first.
+    SmtpTestServer& StartSmtp(const std::string& auth, const std::vector<std::string>& arguments) {
+        ExpectNoPasswordInMails();
+        m_pSmtp.reset();
+        m_pSmtp = std::make_unique<SmtpTestServer>("alerts", kMailPassword, auth, arguments);
+        return *m_pSmtp;
+    }
+
+    // Settings that send mail through the test server, reached as `host`,
+    // without the switches for errors and warnings; without "MailProfileName"
+    // and "MailPassword" unless `bAccount`.
+    std::string SmtpSettings(const std::string& addressesTo = "ops@example.org", const std::string& host = "127.0.0.1",
+                             bool bAccount = true) {
+        return "FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=N\nMailSMTPServerName=" + host +
+               "\nMailSMTPServerPortNo=" + std::to_string(Smtp().port()) +
+               (bAccount ? "\nMailProfileName=alerts\nMailPassword=" + std::string(kMailPassword) : std::string()) +
                "\nMailAddressFrom=feed@example.org\nMailAddressTo=" + addressesTo + "\n";
     }
 
@@ -118,10 +123,30 @@ protected:
         return lines;
     }
 
+    // The warnings and errors of MailLogLines(), with the mail handler's own
+    // events: what a session's events (Login's) would hide.
+    std::vector<std::string> AlertLines() const {
+        std::vector<std::string> lines;
+        for (const std::string& line : MailLogLines()) {
+            if (line.rfind("event: ", 0) != 0 || line.find("CMailHandler") != std::string::npos) lines.push_back(line);
+        }
+        return lines;
+    }
+
     bool bBothChannels = false;
     std::string mapiRecordFile = dir / "mapi.record";
 
 private:
+    void ExpectNoPasswordInMails() {
+        if (!m_pSmtp) return;
+        for (const ReceivedMail& mail : m_pSmtp->Mails()) {
+            EXPECT_EQ(FromHex(mail.First("body_hex")).find(kMailPassword), std::string::npos);
+            for (const std::string& header : mail.All("header")) {
+                EXPECT_EQ(header.find(kMailPassword), std::string::npos) << header;
+            }
+        }
+    }
+
     std::unique_ptr<SmtpTestServer> m_pSmtp;
     std::string m_sLogSeen;
 };

@@ -19,13 +19,13 @@ class ScopedEnvironment {
 public:
     ScopedEnvironment(const char* name, const std::string& value)
         : m_name(name), m_bWasSet(std::getenv(name) != nullptr), m_old(platform::GetEnvironment(name)) {
-        ::setenv(name, value.c_str(), 1);
+        platform::SetEnvironment(name, value);
     }
     ~ScopedEnvironment() {
         if (m_bWasSet) {
-            ::setenv(m_name, m_old.c_str(), 1);
+            platform::SetEnvironment(m_name, m_old);
         } else {
-            ::unsetenv(m_name);
+            platform::UnsetEnvironment(m_name);
         }
     }
 

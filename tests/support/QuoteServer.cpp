@@ -69,6 +69,8 @@ bool QuoteServer::Accept(int timeoutMs) {
     return m_client >= 0;
 }
 
+bool QuoteServer::ClientReadable(int timeoutMs) const { return WaitReadable(m_client, timeoutMs); }
+
 bool QuoteServer::HasPendingClient() const { return WaitReadable(m_listener, 0); }
 
 bool QuoteServer::ReceiveSome(int timeoutMs) {
@@ -81,21 +83,6 @@ bool QuoteServer::ReceiveSome(int timeoutMs) {
     if (n <= 0) return false;
     m_received.append(buffer, static_cast<size_t>(n));
     return true;
-}
-
-bool QuoteServer::ReadLine(std::string& line, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const std::string::size_type lf = m_received.find('\n', m_nConsumed);
-        if (lf != std::string::npos) {
-            line = m_received.substr(m_nConsumed, lf - m_nConsumed);
-            m_nConsumed = lf + 1;
-            return true;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left < 0 || !ReceiveSome(static_cast<int>(left))) return false;
-    }
 }
 
 bool QuoteServer::Send(std::string_view bytes) {
@@ -131,16 +118,7 @@ void QuoteServer::Reset() {
     Close();
 }
 
-bool QuoteServer::WaitForClientClose(int timeoutMs) {
-    if (m_client < 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left < 0 || !WaitReadable(m_client, static_cast<int>(left))) return false;
-        if (!ReceiveSome(0)) return true;
-    }
-}
+bool QuoteServer::ResetsAbortively() { return true; }
 
 UnansweredPort::UnansweredPort() {
     m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -51,6 +51,9 @@ public:
     // Abortive close (SO_LINGER 0): the client's next receive fails with
     // ECONNRESET.
     void Reset();
+    // Whether Reset really resets. Not under Wine, whose closesocket ends
+    // the connection in order whatever the linger setting.
+    static bool ResetsAbortively();
 
     // Waits until the client closes its end (or resets it); bytes it sends
     // meanwhile are kept in Received(). True when it did within `timeoutMs`.
@@ -59,6 +62,8 @@ public:
 private:
     // One receive into m_received; false on end of stream, failure or time-out.
     bool ReceiveSome(int timeoutMs);
+    // Whether the client's socket becomes readable within `timeoutMs`.
+    bool ClientReadable(int timeoutMs) const;
 
     int m_listener = -1;
     int m_client = -1;

@@ -1,9 +1,8 @@
 #include "tests/support/TempDir.h"
 
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -12,11 +11,21 @@
 namespace vantrel::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    // A fresh name under the system's temporary directory; create_directory
+    // fails for a name that exists, so a clash just draws again.
+    static std::mt19937_64 random{std::random_device{}()};
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "vantrel-test-";
+        for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
+        std::error_code ec;
+        if (std::filesystem::create_directory(base / name, ec)) {
+            m_path = (base / name).string();
+            return;
+        }
     }
-    m_path = pattern;
+    throw std::runtime_error("no temporary directory could be made");
 }
 
 TempDir::~TempDir() {
@@ -28,8 +37,10 @@ TempDir::~TempDir() {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+// Text mode: the log's CR LF line ends on Windows read back as LF, as the
+// file was written.
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
@@ -68,14 +79,14 @@ FakeClock::FakeClock(int64_t nEpochMillis) {
 FakeClock::~FakeClock() { platform::SetClockSource(nullptr); }
 
 int64_t EpochMillis(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    return static_cast<int64_t>(::timegm(&tm)) * 1000;
+    // Days since 1970-01-01 of a proleptic Gregorian date (March-based year).
+    const int64_t yy = mo <= 2 ? y - 1 : y;
+    const int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
+    const int64_t yoe = yy - era * 400;
+    const int64_t doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = era * 146097 + doe - 719468;
+    return ((days * 24 + h) * 60 + mi) * 60000 + static_cast<int64_t>(s) * 1000;
 }
 
 }  // namespace vantrel::test

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
+
 namespace vantrel {
 namespace test {
 
@@ -18,7 +20,9 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    // The path of `name` inside, joined with the platform's separator as the
+    // library joins its file names.
+    std::string operator/(const std::string& name) const { return m_path + platform::kPathSeparator + name; }
 
 private:
     std::string m_path;

@@ -78,4 +78,9 @@ const TestCertificates& GetTestCertificates() {
     return certificates;
 }
 
+std::vector<std::string> SmtpServerTlsArguments(const std::string& certificate, bool bImplicit) {
+    return {"--tls-cert", certificate, "--tls-key", GetTestCertificates().sKey,
+            bImplicit ? "--implicit-tls" : "--starttls"};
+}
+
 }  // namespace vantrel::test

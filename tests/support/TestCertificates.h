@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vantrel {
 namespace test {
@@ -19,6 +20,11 @@ struct TestCertificates {
 
 // Made on first use; throws std::runtime_error when openssl fails.
 const TestCertificates& GetTestCertificates();
+
+// The arguments that give the test SMTP server (SmtpTestServer) `certificate`
+// with the test key: STARTTLS required before AUTH and MAIL, or, when
+// `bImplicit`, TLS from the first byte.
+std::vector<std::string> SmtpServerTlsArguments(const std::string& certificate, bool bImplicit);
 
 }  // namespace test
 }  // namespace vantrel

@@ -1,0 +1,156 @@
+// The test quotes server on Windows Sockets. Same behaviour as the Linux
+// one, except WaitUntilDelivered, which has no count of unacknowledged bytes
+// to read and returns once the bytes are handed to the loopback stack.
+#include "tests/support/QuoteServer.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "platform/Module.h"
+
+namespace vantrel::test {
+namespace {
+
+// The test programs are not the DLL, whose load starts the socket layer:
+// start it once for them.
+void StartSocketsOnce() {
+    static const bool bStarted = platform::StartSocketLayer();
+    if (!bStarted) throw std::runtime_error("WSAStartup failed");
+}
+
+SOCKET Native(int socket) { return static_cast<SOCKET>(static_cast<intptr_t>(socket)); }
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    return address;
+}
+
+int BoundSocket(int* pnPort) {
+    StartSocketsOnce();
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
+    sockaddr_in address = Loopback(0);
+    int length = sizeof address;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::closesocket(s);
+        throw std::runtime_error("bind failed");
+    }
+    *pnPort = ntohs(address.sin_port);
+    return static_cast<int>(s);
+}
+
+bool WaitReadable(int socket, int timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Native(socket), &readable);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &wait) > 0;
+}
+
+}  // namespace
+
+QuoteServer::QuoteServer(int backlog) {
+    m_listener = BoundSocket(&m_nPort);
+    if (::listen(Native(m_listener), backlog) != 0) {
+        ::closesocket(Native(m_listener));
+        throw std::runtime_error("listen failed");
+    }
+}
+
+QuoteServer::~QuoteServer() {
+    Close();
+    ::closesocket(Native(m_listener));
+}
+
+bool QuoteServer::Accept(int timeoutMs) {
+    Close();
+    if (!WaitReadable(m_listener, timeoutMs)) return false;
+    const SOCKET client = ::accept(Native(m_listener), nullptr, nullptr);
+    m_client = client == INVALID_SOCKET ? -1 : static_cast<int>(client);
+    m_received.clear();
+    m_nConsumed = 0;
+    return m_client >= 0;
+}
+
+bool QuoteServer::ClientReadable(int timeoutMs) const { return WaitReadable(m_client, timeoutMs); }
+
+bool QuoteServer::HasPendingClient() const { return WaitReadable(m_listener, 0); }
+
+bool QuoteServer::ReceiveSome(int timeoutMs) {
+    if (m_client < 0 || !WaitReadable(m_client, timeoutMs)) return false;
+    char buffer[4096];
+    const int n = ::recv(Native(m_client), buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    m_received.append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+bool QuoteServer::Send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (m_client < 0) return false;
+        const int chunk = bytes.size() > 65536 ? 65536 : static_cast<int>(bytes.size());
+        const int n = ::send(Native(m_client), bytes.data(), chunk, 0);
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool QuoteServer::WaitUntilDelivered(int) const { return m_client >= 0; }
+
+void QuoteServer::Close() {
+    if (m_client < 0) return;
+    ::closesocket(Native(m_client));
+    m_client = -1;
+}
+
+void QuoteServer::Reset() {
+    if (m_client < 0) return;
+    const linger abortive{1, 0};
+    ::setsockopt(Native(m_client), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    Close();
+}
+
+bool QuoteServer::ResetsAbortively() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
+UnansweredPort::UnansweredPort() {
+    const SOCKET filler = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (filler == INVALID_SOCKET) return;
+    m_filler = static_cast<int>(filler);
+    u_long one = 1;
+    ::ioctlsocket(filler, FIONBIO, &one);
+    const sockaddr_in address = Loopback(m_server.port());
+    if (::connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        ::WSAGetLastError() != WSAEWOULDBLOCK) {
+        return;
+    }
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(filler, &writable);
+    timeval wait{kWaitMs / 1000, 0};
+    if (::select(0, nullptr, &writable, nullptr, &wait) != 1) return;
+    int error = 0;
+    int length = sizeof error;
+    m_bReady = ::getsockopt(filler, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+               error == 0;
+}
+
+UnansweredPort::~UnansweredPort() {
+    if (m_filler >= 0) ::closesocket(Native(m_filler));
+}
+
+ClosedPort::ClosedPort() { m_socket = BoundSocket(&m_nPort); }
+
+ClosedPort::~ClosedPort() { ::closesocket(Native(m_socket)); }
+
+}  // namespace vantrel::test
