@@ -5,10 +5,12 @@
 # other benchmark programs' own figures, and instruction counts when valgrind
 # is installed.
 #
-#   scripts/bench.sh [--quick] [--plots DIR]
+#   scripts/bench.sh [--quick] [--plots DIR] [--docs]
 #
 #   --quick          a smoke run of a minute or so: the figures mean little
 #   --plots DIR      also draws the plots into DIR (needs python3-matplotlib)
+#   --docs           draws the plots into docs/ and puts the table into
+#                    docs/performance.md
 #   BENCH_BUILD_DIR  build directory (default: build-bench)
 #
 # The figures, one per line, go to $BENCH_BUILD_DIR/bench-results.tsv and the
@@ -20,11 +22,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 quick=()
 plots=""
+docs=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=(--quick) ;;
     --plots) plots=${2:?--plots needs a directory}; shift ;;
-    *) echo "usage: scripts/bench.sh [--quick] [--plots DIR]" >&2; exit 2 ;;
+    --docs) plots=docs; docs=docs/performance.md ;;
+    *) echo "usage: scripts/bench.sh [--quick] [--plots DIR] [--docs]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -90,4 +94,7 @@ if [ ${#quick[@]} -eq 0 ]; then
 fi 2>&1 | tee -a "$output"
 if [ -n "$plots" ]; then
   /usr/bin/python3 scripts/bench_report.py --plots "$plots" "$results"
+fi
+if [ -n "$docs" ]; then
+  /usr/bin/python3 scripts/bench_report.py --update "$docs" "$results"
 fi

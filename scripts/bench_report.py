@@ -4,6 +4,9 @@
     scripts/bench_report.py RESULTS.tsv             prints the table (Markdown)
     scripts/bench_report.py --plots DIR RESULTS.tsv draws staleness.png,
                                                     queries.png and ingest.png
+    scripts/bench_report.py --update FILE RESULTS.tsv
+        puts the table into FILE, in place of what stands between the lines
+        "<!-- bench results begin -->" and "<!-- bench results end -->"
 
 RESULTS.tsv holds lines "RESULT <figure> <client> <parameter> <value> <unit>"
 from bench/session_bench and "INFO <key> <text>" lines about the run.
@@ -216,14 +219,33 @@ def plots(results, directory):
     save(fig, ax, "ingest.png", "entries per message", "quote lines/s (log scale)", "Ingest: server to store")
 
 
+BEGIN = "<!-- bench results begin -->"
+END = "<!-- bench results end -->"
+
+
+def update(path, text):
+    with open(path, encoding="utf-8") as f:
+        document = f.read()
+    begin = document.find(BEGIN)
+    end = document.find(END)
+    if begin < 0 or end < begin:
+        sys.exit(f"{path}: no {BEGIN} ... {END} block")
+    document = document[:begin + len(BEGIN)] + "\n" + text + "\n" + document[end:]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(document)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--plots", metavar="DIR")
+    parser.add_argument("--update", metavar="FILE")
     parser.add_argument("results")
     args = parser.parse_args()
     results, info = load(args.results)
     if args.plots:
         plots(results, args.plots)
+    elif args.update:
+        update(args.update, table(results, info))
     else:
         print(table(results, info))
     return 0
