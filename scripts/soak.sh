@@ -22,33 +22,30 @@ vantrel_install_deps
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD_DIR" --target vantrel vantrel-feedsim
 
-work=$(mktemp -d)
-feedsim_pid=
-cleanup() {
-    [ -n "$feedsim_pid" ] && kill "$feedsim_pid" 2>/dev/null && wait "$feedsim_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# WORK (removed at exit, with the simulator stopped), the library's log in
+# WORK/log and no settings file, fail and wait_for_file.
+FEEDSIM=$BUILD_DIR/tools/vantrel-feedsim
+source tests/tools/feedsim_helpers.sh
+work=$WORK
 
 cc -std=c11 -O2 -Wall -Werror -Iinclude scripts/soak_host.c -o "$work/soak_host" \
     -L"$BUILD_DIR" -lvantrel -Wl,-rpath,"$(cd "$BUILD_DIR" && pwd)" -lpthread
 
 symbols=$(for ((i = 0; i < SYMBOLS; i++)); do printf 'S%03d,' "$i"; done)
-"$BUILD_DIR/tools/vantrel-feedsim" --port 0 --port-file "$work/port" --symbols "${symbols%,}" \
+"$FEEDSIM" --port 0 --port-file "$work/port" --symbols "${symbols%,}" \
     --rate "$RATE" --depth 3 2>"$work/feedsim.txt" &
 feedsim_pid=$!
-for _ in $(seq 500); do [ -s "$work/port" ] && break; sleep 0.02; done
-[ -s "$work/port" ] || { echo "soak: the simulator did not start" >&2; exit 1; }
+FEEDSIM_PIDS+=("$feedsim_pid")
+wait_for_file "$work/port" "$feedsim_pid"
 
 echo "soak: ${SOAK_SECONDS} s, ${RATE} quotes/s over ${SYMBOLS} symbols, 2 query threads"
-export VANTREL_LOG_DIR=$work/log VANTREL_CONFIG=$work/none.cfg
 status=0
 "$work/soak_host" 127.0.0.1 "$(cat "$work/port")" "$SYMBOLS" "$SOAK_SECONDS" | tee "$work/report" || status=$?
+grep -q ', 0 found$' "$work/report" && { echo "soak: FAILED: a minute without quotes found" >&2; exit 1; }
 [ "$status" -eq 0 ] || { echo "soak: FAILED: the host ended with $status" >&2; exit 1; }
 kill -0 "$feedsim_pid" 2>/dev/null || { echo "soak: FAILED: the simulator stopped" >&2; exit 1; }
 kill "$feedsim_pid"
 wait "$feedsim_pid" || true
-feedsim_pid=
 # The host's Logoff closed the connection: the simulator names what it sent.
 sent=$(sed -n 's/.*disconnected after \([0-9]*\) quotes$/\1/p' "$work/feedsim.txt" | tail -n 1)
 [ -n "$sent" ] && echo "soak: the simulator sent $sent quotes, $((sent / SOAK_SECONDS)) a second"
@@ -60,7 +57,6 @@ fi
 # The peak after the first minute must stay at the first minute's peak.
 peaks=($(sed -n 's/^minute [0-9]*: peak resident \([0-9]*\) kB.*/\1/p' "$work/report"))
 [ ${#peaks[@]} -ge 1 ] || { echo "soak: FAILED: no report" >&2; exit 1; }
-grep -q ', 0 found$' "$work/report" && { echo "soak: FAILED: a minute without quotes" >&2; exit 1; }
 for ((m = 1; m < ${#peaks[@]}; m++)); do
     if [ "${peaks[m]}" -gt "${peaks[0]}" ]; then
         echo "soak: FAILED: peak resident grew from ${peaks[0]} kB (minute 1) to ${peaks[m]} kB (minute $((m + 1)))" >&2

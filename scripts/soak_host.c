@@ -11,6 +11,9 @@
  * A session that ends releases its quotes, so a minute in which no query
  * found one means the session did not last.
  * Exit code 0 when every minute found quotes and Logoff returned 1. */
+/* clock_gettime and clock_nanosleep are POSIX, beyond C11. */
+#define _POSIX_C_SOURCE 200809L
+
 #include <pthread.h>
 #include <stdatomic.h>
 #include <stdio.h>
