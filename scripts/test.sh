@@ -56,37 +56,42 @@ SANITIZER_FLAGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
                  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
                  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 
-pass_default() {
+# Each pass builds, then runs its tests in the background while the next
+# passes build: the tests mostly wait on their loopback peers while a build
+# keeps the cores busy. One pass's tests run at a time (a pass waits for the
+# previous tests before starting its own); their output is printed whole when
+# they end, and failed tests fail the script once every pass has run.
+build_default() {
     configure "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     build "$BUILD_DIR"
-    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS"
 }
+tests_default() { ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS"; }
 
-pass_release() {
+build_release() {
     configure "$BUILD_DIR-release" -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF
     build "$BUILD_DIR-release"
 }
 
-pass_asan() {
+build_asan() {
     configure "$BUILD_DIR-asan" "${SANITIZER_FLAGS[@]}" -DVANTREL_SANITIZER=address,undefined \
         -DVANTREL_BUILD_BENCH=OFF
     build "$BUILD_DIR-asan"
-    ctest --test-dir "$BUILD_DIR-asan" --output-on-failure -j "$JOBS"
 }
+tests_asan() { ctest --test-dir "$BUILD_DIR-asan" --output-on-failure -j "$JOBS"; }
 
-pass_tsan() {
+build_tsan() {
     configure "$BUILD_DIR-tsan" "${SANITIZER_FLAGS[@]}" -DVANTREL_SANITIZER=thread \
         -DVANTREL_BUILD_BENCH=OFF -DVANTREL_BUILD_TOOLS=OFF
     build "$BUILD_DIR-tsan" --target vantrel_tsan_tests
-    ctest --test-dir "$BUILD_DIR-tsan" -L tsan --output-on-failure -j "$JOBS"
 }
+tests_tsan() { ctest --test-dir "$BUILD_DIR-tsan" -L tsan --output-on-failure -j "$JOBS"; }
 
-pass_fuzz() {
+build_fuzz() {
     CC=clang-14 CXX=clang++-14 configure "$BUILD_DIR-fuzz" "${SANITIZER_FLAGS[@]}" -DVANTREL_FUZZ=ON \
         -DVANTREL_SANITIZER=address,undefined -DVANTREL_BUILD_BENCH=OFF -DVANTREL_BUILD_TOOLS=OFF
     build "$BUILD_DIR-fuzz" --target vantrel_fuzzers
-    ctest --test-dir "$BUILD_DIR-fuzz" -L fuzz --output-on-failure -j "$JOBS"
 }
+tests_fuzz() { ctest --test-dir "$BUILD_DIR-fuzz" -L fuzz --output-on-failure -j "$JOBS"; }
 
 for pass in "${PASSES[@]}"; do
     case $pass in
@@ -94,10 +99,43 @@ for pass in "${PASSES[@]}"; do
         *) echo "unknown pass: $pass (default, release, asan, tsan, fuzz)" >&2; exit 2 ;;
     esac
 done
+
+LOGS=$(mktemp -d)
+tests_pid=
+tests_pass=
+tests_start=0
+failed=()
+
+# Waits for the tests running in the background, if any, and prints them.
+finish_tests() {
+    [ -n "$tests_pid" ] || return 0
+    local status=0
+    wait "$tests_pid" || status=$?
+    tests_pid=
+    cat "$LOGS/$tests_pass.txt"
+    if [ $status -eq 0 ]; then
+        echo "=== $tests_pass: tests passed in $((SECONDS - tests_start)) s"
+    else
+        echo "=== $tests_pass: tests FAILED after $((SECONDS - tests_start)) s"
+        failed+=("$tests_pass")
+    fi
+}
+trap 'finish_tests; rm -rf "$LOGS"' EXIT
+
 for pass in "${PASSES[@]}"; do
-    start=$SECONDS
     echo "=== $pass"
-    "pass_$pass"
-    echo "=== $pass passed in $((SECONDS - start)) s"
+    "build_$pass"
+    if declare -F "tests_$pass" >/dev/null; then
+        finish_tests
+        tests_pass=$pass
+        tests_start=$SECONDS
+        "tests_$pass" >"$LOGS/$pass.txt" 2>&1 &
+        tests_pid=$!
+    fi
 done
+finish_tests
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "=== FAILED: the tests of ${failed[*]} (after $SECONDS s)"
+    exit 1
+fi
 echo "=== all passed (${PASSES[*]}) in $SECONDS s"
