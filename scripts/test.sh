@@ -35,13 +35,15 @@ export UBSAN_OPTIONS=print_stacktrace=1
 export TSAN_OPTIONS=second_deadlock_stack=1
 
 build() {
-    local start=$SECONDS
+    local start=$SECONDS waited=0
     if [ -n "${VANTREL_BUILD_LOCK:-}" ]; then
-        flock "$VANTREL_BUILD_LOCK" cmake --build "$@"
-    else
-        cmake --build "$@"
+        exec {lock}>"$VANTREL_BUILD_LOCK"
+        flock "$lock"
+        waited=$((SECONDS - start))
     fi
-    echo "=== $pass: built in $((SECONDS - start)) s"
+    cmake --build "$@"
+    [ -n "${VANTREL_BUILD_LOCK:-}" ] && exec {lock}>&-
+    echo "=== $pass: built in $((SECONDS - start - waited)) s${VANTREL_BUILD_LOCK:+ (after $waited s waiting for the lock)}"
 }
 
 configure() {
