@@ -40,8 +40,9 @@ FEEDSIM=$PWD/$FEEDSIM_BUILD_DIR/tools/vantrel-feedsim
 
 export WINEPREFIX=${WINEPREFIX:-$PWD/build-wine/prefix}
 export WINEDEBUG=-all
-# No prompts to install Wine's .NET and HTML engines into the prefix.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No prompts to install Wine's .NET and HTML engines into the prefix, and no
+# hand-off of Simple MAPI mails to a mail program on this machine.
+export WINEDLLOVERRIDES="mscoree,mshtml,winemapi="
 mkdir -p "$WINEPREFIX"
 [ -f "$WINEPREFIX/system.reg" ] || echo "Creating the Wine prefix $WINEPREFIX"
 # One persistent wine server for all the test programs, stopped at the end.
