@@ -10,18 +10,7 @@
 
 namespace vantrel {
 
-std::atomic<int32_t> g_nSessionsCnt{0};
-int g_Socket = platform::kInvalidSocket;
-int g_nConnectError = 0;
-std::atomic<uint8_t> g_bLogoffRequested{0};
-platform::WatchedValue<uint8_t> g_bQuotesThreadState{0};
 std::atomic<int> g_nConnectTimeoutMs{10000};
-std::atomic<int> g_nVerdictTimeoutMs{30000};
-
-platform::WakeEvent& QuotesThreadWakeEvent() {
-    static platform::WakeEvent wake;
-    return wake;
-}
 
 namespace {
 
@@ -35,20 +24,24 @@ platform::LibraryThread g_QuotesThread;
 
 void JoinQuotesThread() { g_QuotesThread.Join(); }
 
-// Stops a running session when the library is unloaded or the process exits.
-// Created by the first Login after the objects the quotes thread uses, so it
-// is destroyed before them: no library thread outlives the library.
-// Where unload must not wait (Windows), no quotes thread can be running then
-// (see platform::LibraryThread) and the handle is simply let go.
+// Stops a running session when the library is unloaded or the process exits,
+// and ends a Login still resolving, connecting or waiting for its verdict on
+// another thread. Created by the first Login after the objects the quotes
+// thread uses, so it is destroyed before them: no library thread outlives the
+// library. Where unload must not wait (Windows), no quotes thread can be
+// running then (see platform::LibraryThread) and the handle is simply let go.
 struct SessionReaper {
     ~SessionReaper() {
-        if (!g_QuotesThread.Joinable()) return;
         if (!platform::MayJoinThreadsAtUnload()) {
-            g_QuotesThread.Detach();
+            if (g_QuotesThread.Joinable()) g_QuotesThread.Detach();
             return;
         }
         g_bLogoffRequested.store(1);
         QuotesThreadWakeEvent().Signal();
+        // Every wait of Login and Logoff ends on the stop request, so this
+        // takes the lock as soon as a call under way has returned; no thread
+        // can be started after it.
+        std::lock_guard<std::recursive_mutex> guard(g_hSessionMutex);
         JoinQuotesThread();
     }
 };
@@ -71,12 +64,17 @@ int Login(const char* host, int port, const char* login, const char* password) {
     OutputEvent2Log("Login() is started.");
     PrepareForUnload();
     JoinQuotesThread();  // a thread whose session ended by itself
+    // A stale wake-up must not cut this session short; a stop that the
+    // library's unload has requested meanwhile must.
     QuotesThreadWakeEvent().Clear();
+    if (g_bLogoffRequested.load()) QuotesThreadWakeEvent().Signal();
     const unsigned long long nVersion = g_bQuotesThreadState.setAndVersion(1);
 
+    // Resolving the name counts inside the connect bound.
     g_Socket = platform::CreateTcpSocket();
     g_nConnectError = 0;
-    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &g_nConnectError);
+    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &QuotesThreadWakeEvent(),
+                         &g_nConnectError);
 
     QuotesThreadParams params{login, password};
     if (!g_QuotesThread.Start([&params] { StartQuotesThread(&params); })) {

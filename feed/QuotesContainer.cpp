@@ -1,9 +1,71 @@
 #include "feed/QuotesContainer.h"
 
+#include <functional>
+
 #include "fix/QuoteDecoding.h"
 #include "log/LogFacade.h"
 
 namespace vantrel {
+
+// One stored message. Its text never changes; its decoded entries are added
+// by the first query that needs them and deleted with it.
+struct CQuotesContainer::StoredQuote final : Retirable {
+    explicit StoredQuote(const std::string& message) : text(message) {}
+    ~StoredQuote() override { delete pDecoded.load(std::memory_order_acquire); }
+
+    const std::string text;
+    mutable std::atomic<const fix::DecodedQuote*> pDecoded{nullptr};
+};
+
+// One symbol, from its first message until the store is emptied.
+struct CQuotesContainer::Slot final : Retirable {
+    Slot(std::string symbol, std::size_t hash, StoredQuote* pQuote)
+        : key(std::move(symbol)), nHash(hash), pCurrent(pQuote) {}
+    ~Slot() override { delete pCurrent.load(std::memory_order_acquire); }
+
+    const std::string key;
+    const std::size_t nHash;
+    std::atomic<StoredQuote*> pCurrent;
+};
+
+// Open addressing with linear probing, kept at most half full. A position is
+// filled once and never emptied; a table that would pass half full is
+// replaced by a copy twice its size.
+struct CQuotesContainer::Table final : Retirable {
+    explicit Table(std::size_t nCapacity) : nMask(nCapacity - 1), slots(new std::atomic<Slot*>[nCapacity]) {
+        for (std::size_t i = 0; i < nCapacity; ++i) slots[i].store(nullptr, std::memory_order_relaxed);
+    }
+
+    std::size_t Capacity() const { return nMask + 1; }
+
+    // The slot of `symbol`, or null.
+    Slot* Find(std::string_view symbol, std::size_t nHash) const {
+        for (std::size_t i = nHash & nMask;; i = (i + 1) & nMask) {
+            Slot* const pSlot = slots[i].load(std::memory_order_acquire);
+            if (pSlot == nullptr || (pSlot->nHash == nHash && pSlot->key == symbol)) return pSlot;
+        }
+    }
+
+    // Fills the first free position from the slot's hash on (writer only).
+    void Place(Slot* pSlot) {
+        std::size_t i = pSlot->nHash & nMask;
+        while (slots[i].load(std::memory_order_relaxed) != nullptr) i = (i + 1) & nMask;
+        slots[i].store(pSlot, std::memory_order_release);
+        ++nUsed;
+    }
+
+    const std::size_t nMask;
+    const std::unique_ptr<std::atomic<Slot*>[]> slots;
+    std::size_t nUsed = 0;
+};
+
+namespace {
+
+constexpr std::size_t kFirstCapacity = 64;
+
+std::size_t Hash(std::string_view symbol) { return std::hash<std::string_view>()(symbol); }
+
+}  // namespace
 
 CQuotesContainer::~CQuotesContainer() { Clear(); }
 
@@ -27,25 +89,80 @@ void CQuotesContainer::Release() {
 
 bool CQuotesContainer::SetQuotes(const std::string& text) {
     if (RefCount() == 0) return false;
-    // Checked before the lock is taken, so decoding never blocks a query.
-    const std::string symbol = fix::SymbolOfPayload(text);
+    // Checked and copied before the lock is taken: the lock is held only to
+    // publish, and never by a query.
+    std::string symbol = fix::SymbolOfPayload(text);
+    const std::size_t nHash = Hash(symbol);
+    std::unique_ptr<StoredQuote> pQuote(new StoredQuote(text));
     std::lock_guard<platform::RecursiveMutex> guard(m_lock);
-    const auto it = m_quotes.find(symbol);
-    if (it == m_quotes.end()) {
-        m_quotes.emplace(symbol, text);
+    const Table* const pTable = m_pTable.load(std::memory_order_relaxed);
+    if (Slot* const pSlot = pTable != nullptr ? pTable->Find(symbol, nHash) : nullptr) {
+        m_readers.Retire(pSlot->pCurrent.exchange(pQuote.release(), std::memory_order_seq_cst));
     } else {
-        it->second.assign(text);  // reuses the stored string's capacity
+        std::unique_ptr<Slot> pNew(new Slot(std::move(symbol), nHash, pQuote.get()));
+        pQuote.release();
+        Insert(pNew.get());
+        pNew.release();
     }
     return true;
+}
+
+void CQuotesContainer::Insert(Slot* pSlot) {
+    Table* pTable = m_pTable.load(std::memory_order_relaxed);
+    if (pTable == nullptr || 2 * (pTable->nUsed + 1) > pTable->Capacity()) {
+        std::unique_ptr<Table> pLarger(new Table(pTable != nullptr ? 2 * pTable->Capacity() : kFirstCapacity));
+        if (pTable != nullptr) {
+            for (std::size_t i = 0; i < pTable->Capacity(); ++i) {
+                if (Slot* const pOld = pTable->slots[i].load(std::memory_order_relaxed)) pLarger->Place(pOld);
+            }
+        }
+        m_pTable.store(pLarger.get(), std::memory_order_seq_cst);
+        m_readers.Retire(pTable);
+        pTable = pLarger.release();
+    }
+    pTable->Place(pSlot);
+    const Slot* const pSmallest = m_pSmallest.load(std::memory_order_relaxed);
+    if (pSmallest == nullptr || pSlot->key < pSmallest->key) m_pSmallest.store(pSlot, std::memory_order_seq_cst);
+}
+
+CQuotesContainer::QuoteRef CQuotesContainer::FindQuote(std::string_view symbol) const {
+    if (RefCount() == 0) return QuoteRef();
+    CReadSections::Section section = m_readers.Enter();
+    const Table* const pTable = m_pTable.load(std::memory_order_seq_cst);
+    const Slot* const pSlot = pTable != nullptr ? pTable->Find(symbol, Hash(symbol)) : nullptr;
+    if (pSlot == nullptr) return QuoteRef();
+    return QuoteRef(std::move(section), pSlot, pSlot->pCurrent.load(std::memory_order_seq_cst));
+}
+
+CQuotesContainer::QuoteRef CQuotesContainer::FindAnyQuote() const {
+    if (RefCount() == 0) return QuoteRef();
+    CReadSections::Section section = m_readers.Enter();
+    const Slot* const pSlot = m_pSmallest.load(std::memory_order_seq_cst);
+    if (pSlot == nullptr) return QuoteRef();
+    return QuoteRef(std::move(section), pSlot, pSlot->pCurrent.load(std::memory_order_seq_cst));
+}
+
+const std::string& CQuotesContainer::QuoteRef::Symbol() const { return m_pSlot->key; }
+
+const std::string& CQuotesContainer::QuoteRef::Text() const { return m_pQuote->text; }
+
+const fix::DecodedQuote& CQuotesContainer::QuoteRef::Entries() const {
+    const fix::DecodedQuote* pDecoded = m_pQuote->pDecoded.load(std::memory_order_acquire);
+    if (pDecoded != nullptr) return *pDecoded;
+    std::unique_ptr<const fix::DecodedQuote> pFresh = fix::DecodedQuote::Decode(m_pQuote->text);
+    if (m_pQuote->pDecoded.compare_exchange_strong(pDecoded, pFresh.get(), std::memory_order_acq_rel,
+                                                   std::memory_order_acquire)) {
+        return *pFresh.release();
+    }
+    return *pDecoded;  // another query published its result first
 }
 
 bool CQuotesContainer::GetQuotes(std::string_view symbol, std::string& text) {
     if (RefCount() == 0) return false;
     text.clear();
-    std::lock_guard<platform::RecursiveMutex> guard(m_lock);
-    const auto it = m_quotes.find(symbol);
-    if (it == m_quotes.end()) return false;
-    text.assign(it->second);
+    const QuoteRef quote = FindQuote(symbol);
+    if (!quote) return false;
+    text.assign(quote.Text());
     return true;
 }
 
@@ -53,17 +170,29 @@ bool CQuotesContainer::GetAnyQuotes(std::string& symbol, std::string& text) {
     if (RefCount() == 0) return false;
     symbol.clear();
     text.clear();
-    std::lock_guard<platform::RecursiveMutex> guard(m_lock);
-    if (m_quotes.empty()) return false;
-    const auto first = m_quotes.begin();
-    symbol.assign(first->first);
-    text.assign(first->second);
+    const QuoteRef quote = FindAnyQuote();
+    if (!quote) return false;
+    symbol.assign(quote.Symbol());
+    text.assign(quote.Text());
     return true;
 }
 
 void CQuotesContainer::Clear() {
     std::lock_guard<platform::RecursiveMutex> guard(m_lock);
-    m_quotes.clear();
+    Table* const pTable = m_pTable.exchange(nullptr, std::memory_order_seq_cst);
+    m_pSmallest.store(nullptr, std::memory_order_seq_cst);
+    if (pTable != nullptr) {
+        for (std::size_t i = 0; i < pTable->Capacity(); ++i) {
+            m_readers.Retire(pTable->slots[i].load(std::memory_order_relaxed));
+        }
+        m_readers.Retire(pTable);
+    }
+    m_readers.Synchronize();
+}
+
+std::size_t CQuotesContainer::RetiredCount() const {
+    std::lock_guard<platform::RecursiveMutex> guard(m_lock);
+    return m_readers.RetiredCount();
 }
 
 CQuotesContainer& GetQuotesContainer() {

@@ -11,8 +11,23 @@
 #include "feed/QuotesContainer.h"
 #include "feed/SocketText.h"
 #include "log/LogFacade.h"
+#include "platform/Clock.h"
+#include "platform/ErrorCodes.h"
 
 namespace vantrel {
+
+std::atomic<int32_t> g_nSessionsCnt{0};
+int g_Socket = platform::kInvalidSocket;
+int g_nConnectError = 0;
+std::atomic<uint8_t> g_bLogoffRequested{0};
+platform::WatchedValue<uint8_t> g_bQuotesThreadState{0};
+std::atomic<int> g_nVerdictTimeoutMs{30000};
+
+platform::WakeEvent& QuotesThreadWakeEvent() {
+    static platform::WakeEvent wake;
+    return wake;
+}
+
 namespace {
 
 constexpr std::string_view kGranted = "#1 Login granted";
@@ -22,11 +37,40 @@ constexpr std::string_view kQuoteMarker = "[QT]";
 // byte-wise reader reads the line into.
 std::string_view TextOf(std::string_view line) { return line.substr(0, line.find('\0')); }
 
+// Logs skipped quotes so that a feed with a systematic fault cannot flood the
+// log: the first kSkipsInFull of a session each with its own event, then at
+// most one event a second, naming the latest reason and how many quotes were
+// skipped since the previous event. Reads the library's clock, which tests
+// replace.
+class SkipReporter {
+public:
+    void Skipped(const char* reason) {
+        ++m_nSkipped;
+        ++m_nUnreported;
+        const int64_t nNow = platform::NowUtcMillis();
+        const bool bInFull = m_nSkipped <= kSkipsInFull;
+        // A clock set back counts as a second gone by.
+        if (!bInFull && nNow >= m_nLastReportMs && nNow - m_nLastReportMs < kReportIntervalMs) return;
+        std::string text = std::string("StartQuotesThread(): quote skipped: ") + reason;
+        if (!bInFull) text += " (" + std::to_string(m_nUnreported) + " quotes skipped since the last report)";
+        OutputEvent2Log(text);
+        m_nUnreported = 0;
+        m_nLastReportMs = nNow;
+    }
+
+private:
+    static constexpr uint64_t kSkipsInFull = 10;
+    static constexpr int64_t kReportIntervalMs = 1000;
+
+    uint64_t m_nSkipped = 0;     // in this session
+    uint64_t m_nUnreported = 0;  // since the last event
+    int64_t m_nLastReportMs = 0;
+};
+
 // Hands the payload after the first "[QT]" to the container. A payload the
-// container rejects is skipped with one event naming the reason; it never
-// ends the session.
+// container rejects is skipped and reported; it never ends the session.
 void HandleQuoteLine(std::string_view line, std::string& payload, CQuotesContainer& container,
-                     QuotesFeedStats& stats) {
+                     QuotesFeedStats& stats, SkipReporter& skips) {
     line = TextOf(line);
     const std::string_view::size_type at = line.find(kQuoteMarker);
     if (at != std::string_view::npos) {
@@ -35,10 +79,10 @@ void HandleQuoteLine(std::string_view line, std::string& payload, CQuotesContain
             if (container.SetQuotes(payload)) stats.nStored.fetch_add(1, std::memory_order_relaxed);
         } catch (const std::exception& e) {
             stats.nSkipped.fetch_add(1, std::memory_order_relaxed);
-            OutputEvent2Log(std::string("StartQuotesThread(): quote skipped: ") + e.what());
+            skips.Skipped(e.what());
         } catch (...) {
             stats.nSkipped.fetch_add(1, std::memory_order_relaxed);
-            OutputEvent2Log("StartQuotesThread(): quote skipped: unknown error");
+            skips.Skipped("unknown error");
         }
     }
     stats.nLines.fetch_add(1, std::memory_order_release);
@@ -51,6 +95,12 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     const std::string password = params.password ? params.password : "";
     const std::string credentials = login + "\r\n" + password + "\r\n";
     const SecretSpan secret{login.size() + 2, login.size() + 2 + password.size()};
+    // A stop requested while Login was still connecting (the library is being
+    // unloaded) ends the handshake without a word to the server.
+    if (g_nConnectError == platform::kErrorCanceled) {
+        OutputEvent2Log("StartQuotesThread(): Logging off.");
+        return false;
+    }
     int nLastError = 0;
     if (!SendString(g_Socket, credentials.c_str(), &nLastError, secret)) {
         // On a socket whose connect failed, the connect's reason is the real one.
@@ -62,7 +112,11 @@ bool Handshake(const QuotesThreadParams& params, CLineSplitter& splitter) {
     std::string_view verdict;
     if (!ReadString(g_Socket, splitter, verdict, &nLastError, &QuotesThreadWakeEvent(),
                     g_nVerdictTimeoutMs.load())) {
-        OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);
+        if (nLastError == platform::kErrorCanceled) {
+            OutputEvent2Log("StartQuotesThread(): Logging off.");  // a stop, not a failure
+        } else {
+            OutputWarningCode2Log("StartQuotesThread(): 'recv' socket error = %d.", nLastError);
+        }
         return false;
     }
     if (TextOf(verdict).find(kGranted) == std::string_view::npos) {
@@ -78,9 +132,10 @@ void ReceiveQuotes(CLineSplitter& splitter, CQuotesContainer& container) {
     QuotesFeedStats& stats = GetQuotesFeedStats();
     platform::WakeEvent& wake = QuotesThreadWakeEvent();
     std::string payload;
+    SkipReporter skips;
     for (;;) {
         std::string_view line;
-        while (splitter.NextLine(line)) HandleQuoteLine(line, payload, container, stats);
+        while (splitter.NextLine(line)) HandleQuoteLine(line, payload, container, stats, skips);
         if (g_bLogoffRequested.load()) {
             OutputEvent2Log("StartQuotesThread(): Logging off.");
             return;

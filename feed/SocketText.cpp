@@ -93,11 +93,11 @@ bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int
             case platform::WaitResult::Ready:
                 if (!ReceiveChunk(socket, splitter, pnLastError)) return false;
                 break;
+            case platform::WaitResult::Woken:
+                *pnLastError = platform::kErrorCanceled;
+                return false;
             case platform::WaitResult::TimedOut:
                 error = platform::kErrorTimedOut;
-                [[fallthrough]];
-            case platform::WaitResult::Woken:
-                if (error == 0) error = platform::kErrorCanceled;
                 [[fallthrough]];
             case platform::WaitResult::Failed:
                 *pnLastError = error;

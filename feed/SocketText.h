@@ -36,10 +36,13 @@ bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError);
 // Reads the next line: from the buffered bytes if a line is complete there,
 // otherwise receiving until one is, waiting at most `timeoutMs` in all (-1: no
 // bound). Fails with platform::kErrorTimedOut when the time runs out and with
-// platform::kErrorCanceled when `wake` is signalled. True on an invalid socket without touching `line`.
-// Failures are logged: a connection reset as the warning "ReadString() Info: All
-// connections was closed.", anything else as the error (severity 3)
-// "ReadString() Error: Can`t receive string. nWSALastError = " and the code.
+// platform::kErrorCanceled when `wake` is signalled. True on an invalid socket
+// without touching `line`. Failures are logged: a connection reset as the
+// warning "ReadString() Info: All connections was closed.", anything else as
+// the error (severity 3) "ReadString() Error: Can`t receive string.
+// nWSALastError = " and the code. The cancellation alone is not logged: it is
+// a stop the library asked for itself, which the caller reports as the event
+// it is.
 bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int* pnLastError,
                 const platform::WakeEvent* wake, int timeoutMs);
 

@@ -17,6 +17,27 @@ const char* OpenFailureText(int index) {
     return texts[index];
 }
 
+// Appends `text` with every control character escaped, so that one entry is
+// always exactly one line and no text from outside (a login name, a server's
+// reply) can end it early or forge a line of its own: CR as \r, LF as \n,
+// every other byte below 0x20 and DEL as \xNN. Other bytes pass unchanged.
+void AppendEscaped(std::string& line, const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            line += c;
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else {
+            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+            line.append(escaped, sizeof escaped);
+        }
+    }
+}
+
 }  // namespace
 
 platform::RecursiveMutex& FileLog::processLock() {
@@ -130,7 +151,7 @@ void FileLog::write(Target target, const char* label, const std::string& text, b
     line += "[LR]<";
     line += now.Stamp();
     line += label;
-    line += text;
+    AppendEscaped(line, text);
     line += '\n';
     s.write(line.data(), static_cast<std::streamsize>(line.size()));
     s.flush();

@@ -7,8 +7,10 @@
 //   <dir>/<prefix>YYYYMMDD.transact.log  onTransaction
 //
 // Each line is "[LR]<YYYYMMDD-HH:MM:SS" + label + text + a line end, the time
-// in UTC. The files are opened in text mode: a line ends with LF on Linux and
-// with CR LF on Windows, where every LF of the text becomes CR LF too.
+// in UTC. The text is written with its control characters escaped (CR as \r,
+// LF as \n, other bytes below 0x20 and DEL as \xNN), so every entry is one
+// line. The files are opened in text mode: a line ends with LF on Linux and
+// with CR LF on Windows.
 // One process-wide recursive lock serialises every write and clear() of every
 // FileLog, so lines from different threads never interleave. Writes never
 // throw: a line whose file cannot be opened is dropped, and the file is tried

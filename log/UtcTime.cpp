@@ -9,6 +9,9 @@ namespace {
 
 constexpr int64_t kMillisPerDay = 86400000;
 constexpr int32_t kJulianDayOfUnixEpoch = 2440588;  // 1970-01-01
+// The widest text of an int ("-2147483648"). The buffers below hold every
+// field at that width, so no date, however far from today, is cut short.
+constexpr int kIntChars = 11;
 
 }  // namespace
 
@@ -50,7 +53,7 @@ void DateFromJulianDay(int32_t nJulianDay, int& nYear, int& nMonth, int& nDay) n
 std::string UtcTime::Date() const {
     int y = 0, mo = 0, d = 0;
     DateFromJulianDay(nJulianDay, y, mo, d);
-    char buffer[16];
+    char buffer[3 * kIntChars + 1];
     std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", y, mo, d);
     return buffer;
 }
@@ -59,7 +62,7 @@ std::string UtcTime::Stamp() const {
     int y = 0, mo = 0, d = 0;
     DateFromJulianDay(nJulianDay, y, mo, d);
     const int nSeconds = nMillis / 1000;
-    char buffer[32];
+    char buffer[6 * kIntChars + 3 + 1];
     std::snprintf(buffer, sizeof buffer, "%04d%02d%02d-%02d:%02d:%02d", y, mo, d,
                   nSeconds / 3600, nSeconds / 60 % 60, nSeconds % 60);
     return buffer;

@@ -5,14 +5,14 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <new>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/Resolver.h"
 
 namespace vantrel::platform {
 
@@ -62,90 +62,6 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return static_cast<int>(left < 0 ? 0 : left > kDay ? kDay : left);
 }
 
-// A name look-up run by the resolver's own threads. It lives on the heap:
-// a look-up that is given up and can no longer be cancelled is still written
-// to by the resolver when it ends, so it is then deliberately left allocated.
-struct PendingLookup {
-    std::string name;
-    addrinfo hints{};
-    gaicb request{};
-};
-
-// The first IPv4 address of `host`, waiting at most until `deadline` and
-// giving up when `wake` is signalled. 0, or EINVAL / ETIMEDOUT / ECANCELED.
-#if defined(__SANITIZE_THREAD__)
-#define VANTREL_BLOCKING_LOOKUP 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VANTREL_BLOCKING_LOOKUP 1
-#endif
-#endif
-
-int ResolveIPv4(const char* host, Clock::time_point deadline, const WakeEvent* wake, in_addr* pAddress) {
-    if (host == nullptr) return EINVAL;
-    if (::inet_pton(AF_INET, host, pAddress) == 1) return 0;
-#ifdef VANTREL_BLOCKING_LOOKUP
-    // ThreadSanitizer cannot follow the threads that the C library starts for
-    // getaddrinfo_a (they crash in its interceptors), so its builds look the
-    // name up with a blocking call, bounded by the resolver's own time-outs.
-    (void)deadline;
-    (void)wake;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return EINVAL;
-    *pAddress = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    ::freeaddrinfo(found);
-    return 0;
-#else
-    PendingLookup* lookup = new (std::nothrow) PendingLookup;
-    if (lookup == nullptr) return ENOMEM;
-    lookup->name = host;
-    lookup->hints.ai_family = AF_INET;
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->request.ar_name = lookup->name.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    gaicb* list[1] = {&lookup->request};
-    if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
-        delete lookup;
-        return EINVAL;
-    }
-    int result = 0;
-    for (;;) {
-        if (::gai_error(&lookup->request) != EAI_INPROGRESS) break;
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0) {
-            result = ETIMEDOUT;
-            break;
-        }
-        if (wake != nullptr && wake->IsSignalled()) {
-            result = ECANCELED;
-            break;
-        }
-        // Short slices, so that a stop request is seen within 20 ms.
-        const int slice = left < 20 ? left : 20;
-        const timespec wait{0, static_cast<long>(slice) * 1000000L};
-        const gaicb* waiting[1] = {&lookup->request};
-        ::gai_suspend(waiting, 1, &wait);
-    }
-    if (result != 0 && ::gai_cancel(&lookup->request) == EAI_NOTCANCELED) {
-        return result;  // still running: left allocated, see above
-    }
-    addrinfo* found = lookup->request.ar_result;
-    if (result == 0) {
-        if (::gai_error(&lookup->request) == 0 && found != nullptr) {
-            *pAddress = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        } else {
-            result = EINVAL;
-        }
-    }
-    if (found != nullptr) ::freeaddrinfo(found);
-    delete lookup;
-    return result;
-#endif
-}
-
 // Drops a connection attempt so that the socket is left unconnected.
 void Disconnect(int socket) {
     sockaddr unspecified{};
@@ -164,8 +80,10 @@ int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const Wake
     *pnError = 0;
     const Clock::time_point deadline =
         timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The look-up counts inside the bound.
     in_addr address{};
-    const int resolved = ResolveIPv4(host, deadline, wake, &address);
+    const int resolved =
+        ResolveIPv4(host, timeoutMs < 0 ? -1 : MillisecondsLeft(deadline), wake, &address.s_addr);
     if (resolved != 0) {
         *pnError = resolved;
         return -1;
@@ -217,7 +135,6 @@ long ReceiveSome(int socket, char* data, std::size_t size, int* pnError) noexcep
 
 WaitResult WaitForSocket(int socket, bool bWrite, const WakeEvent* wake, int timeoutMs,
                          int* pnError) noexcept {
-    using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     pollfd fds[2] = {{socket, static_cast<short>(bWrite ? POLLOUT : POLLIN), 0}, {-1, POLLIN, 0}};
     const nfds_t count = wake != nullptr && wake->fd() >= 0 ? 2 : 1;

@@ -37,12 +37,13 @@ private:
 // A new TCP/IPv4 socket (non-blocking, close-on-exec), or kInvalidSocket.
 int CreateTcpSocket() noexcept;
 
-// Resolves `host` (dotted IPv4 address or name, IPv4 only) and connects,
-// waiting at most `timeoutMs` for both together. Returns 0 when connected; -1
-// otherwise with the reason in *pnError (EINVAL: the host does not resolve or
-// is null; ETIMEDOUT: no answer in time; ECANCELED: `wake` was signalled;
-// otherwise the connect's errno). A failed socket is left unconnected, so
-// that sending on it fails.
+// Resolves `host` (dotted IPv4 address or name, IPv4 only; see
+// platform/Resolver.h) and connects, waiting at most `timeoutMs` for both
+// together. Returns 0 when connected; -1 otherwise with the reason in
+// *pnError (EINVAL: the host does not resolve or is null; ETIMEDOUT: no
+// answer in time, from the name server or the server; ECANCELED: `wake` was
+// signalled; otherwise the connect's errno). A failed socket is left
+// unconnected, so that sending on it fails.
 int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
 int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
                int* pnError) noexcept;

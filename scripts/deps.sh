@@ -3,6 +3,8 @@
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
                   libcurl4-openssl-dev libssl-dev openssl)
+# Only for the benchmark plots (scripts/bench.sh --plots).
+VANTREL_PLOT_PACKAGES=(python3-matplotlib)
 
 vantrel_install_deps() {
     vantrel_install_packages "${VANTREL_PACKAGES[@]}"

@@ -10,9 +10,11 @@ Without SYMBOL it uses the library's any-symbol query, which answers for the
 byte-wise smallest symbol it holds and writes that symbol back into the
 caller's buffer. The login and password come from VANTREL_LOGIN and
 VANTREL_PASSWORD (default "demo" and an empty password); VANTREL_LIBRARY may
-name the shared object (default: libvantrel.so.0 from the loader's path).
+name the shared object (default: libvantrel.so.0 from the loader's path, so
+for a library installed under a prefix the loader does not search, set
+VANTREL_LIBRARY=PREFIX/lib/libvantrel.so.0 or LD_LIBRARY_PATH=PREFIX/lib).
 Exit code 0 when a quote was printed, 1 when the login failed, 2 when no
-quote came.
+quote came, 3 when the library could not be loaded.
 """
 import ctypes
 import os
@@ -81,7 +83,13 @@ def main(argv):
     port = int(argv[2]) if len(argv) > 2 else 7010
     symbol = argv[3] if len(argv) > 3 else ""
 
-    lib = load_library()
+    try:
+        lib = load_library()
+    except (OSError, AttributeError) as e:  # not found, or not this library
+        print(f"Cannot load the Vantrel library: {e}\n"
+              "Set VANTREL_LIBRARY to the path of libvantrel.so.0, or add its directory to "
+              "LD_LIBRARY_PATH.", file=sys.stderr)
+        return 3
     login = lib.Login(host.encode(), port, os.environ.get("VANTREL_LOGIN", "demo").encode(),
                       os.environ.get("VANTREL_PASSWORD", "").encode())
     print(f"Login: {LOGIN_RESULTS.get(login, login)}")

@@ -44,6 +44,12 @@ protected:
         }
         EXPECT_EQ(g_nSessionsCnt.load(), 0);
         EXPECT_EQ(LogText().find(kPassword), std::string::npos) << "the password reached the log";
+        // Every entry is one line, whatever the texts held.
+        const std::string text = LogText();
+        for (std::string::size_type at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+            EXPECT_EQ(text.compare(at, 5, "[LR]<"), 0) << "not a log line: " << text.substr(at, 80);
+            if (text.find('\n', at) == std::string::npos) break;
+        }
         vantrel::testing::SetHandshakeTimeouts(0, 0);
         vantrel::testing::ResetFileLog();
         platform::UnsetEnvironment("VANTREL_LOG_DIR");
@@ -63,6 +69,15 @@ protected:
     }
 
     bool HasLogLine(const std::string& line) const { return CountLogLines(line) > 0; }
+
+    // The warnings and errors logged: what would become alerts.
+    std::vector<std::string> WarningAndErrorLines() const {
+        std::vector<std::string> found;
+        for (const std::string& line : LogLines()) {
+            if (line.rfind("Warning", 0) == 0 || line.rfind("Error", 0) == 0) found.push_back(line);
+        }
+        return found;
+    }
 
     // Login on another thread; the test serves the handshake meanwhile.
     std::future<int> StartLogin(int port, const char* host = "127.0.0.1") {

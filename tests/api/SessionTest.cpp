@@ -139,9 +139,10 @@ TEST_F(SessionTest, ConnectionThatCannotBeMadeFailsTheLogin) {
     EXPECT_FALSE(server.HasPendingClient());
     EXPECT_EQ(::Logoff(), 0);
 
-    // The unsent credentials are logged with the password masked.
+    // The unsent credentials are logged on one line, with the password
+    // masked and the line ends escaped.
     const std::string unsent = std::string("Error (2)>: SendString() Error: Can`t send string: ") + kLogin +
-                               "\r\n********\r\n";
+                               "\\r\\n********\\r\\n\n";
     size_t count = 0;
     for (std::string::size_type at = 0; (at = LogText().find(unsent, at)) != std::string::npos; ++at) ++count;
     EXPECT_EQ(count, 2u) << LogText();
@@ -320,6 +321,61 @@ TEST_F(SessionTest, RejectedPayloadsAreSkippedWithOneEventEach) {
     ASSERT_EQ(skipped.size(), 4u);
     EXPECT_NE(skipped[1].find("CheckSum"), std::string::npos) << skipped[1];
     EXPECT_NE(skipped[3].find("Field not found"), std::string::npos) << skipped[3];
+    EXPECT_EQ(::Logoff(), 1);
+}
+
+TEST_F(SessionTest, SkippedQuoteEventsAreRateLimitedAfterTheFirstTenOfASession) {
+    FakeClock clock(EpochMillis(2026, 12, 8, 10, 0, 0));
+    const int64_t t0 = FakeClock::s_nNow.load();
+    const std::string prefix = "event: StartQuotesThread(): quote skipped: ";
+    auto skipEvents = [&] {
+        std::vector<std::string> found;
+        for (const std::string& line : LogLines()) {
+            if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+        }
+        return found;
+    };
+    auto sendGarbage = [&](size_t count) {
+        return SendQuoteLines(std::vector<std::string>(count, "[QT]garbage"), count);
+    };
+    auto endsWith = [](const std::string& text, const std::string& end) {
+        return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    const uint64_t skippedBefore = GetQuotesFeedStats().nSkipped.load();
+
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(sendGarbage(15));
+    std::vector<std::string> events = skipEvents();
+    ASSERT_EQ(events.size(), 10u);  // the first ten in full, the other five held back
+    for (const std::string& e : events) EXPECT_EQ(e.find("quotes skipped since"), std::string::npos) << e;
+
+    clock.set(t0 + 999);
+    ASSERT_TRUE(sendGarbage(1));
+    EXPECT_EQ(skipEvents().size(), 10u);
+    clock.set(t0 + 1000);
+    ASSERT_TRUE(sendGarbage(2));
+    ASSERT_TRUE(SendQuotes({kEur}));  // a good quote in between is stored as ever
+    EXPECT_EQ(Stored("EUR/USD"), kEur);
+    events = skipEvents();
+    ASSERT_EQ(events.size(), 11u);
+    EXPECT_EQ(events[10].substr(0, events[0].size()), events[0]);  // the same reason first
+    EXPECT_TRUE(endsWith(events[10], " (7 quotes skipped since the last report)")) << events[10];
+
+    // A clock set back does not silence the reports.
+    clock.set(t0 - 60000);
+    ASSERT_TRUE(sendGarbage(1));
+    events = skipEvents();
+    ASSERT_EQ(events.size(), 12u);
+    EXPECT_TRUE(endsWith(events[11], " (2 quotes skipped since the last report)")) << events[11];
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), skippedBefore + 19);
+
+    // A new session starts with its first ten in full again.
+    EXPECT_EQ(::Logoff(), 1);
+    ASSERT_EQ(ServeLogin(), 1);
+    ASSERT_TRUE(sendGarbage(1));
+    events = skipEvents();
+    ASSERT_EQ(events.size(), 13u);
+    EXPECT_EQ(events[12], events[0]);
     EXPECT_EQ(::Logoff(), 1);
 }
 

@@ -32,14 +32,21 @@ soname=$(readelf -d "$libdir/libvantrel.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\
     >"$WORK/configure.log" 2>&1 || fail "configure: $(cat "$WORK/configure.log")"
 "$CMAKE" --build "$WORK/example-build" >"$WORK/build.log" 2>&1 || fail "build: $(cat "$WORK/build.log")"
 
-# The pkg-config file, for builds without CMake.
-flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs vantrel) || fail "pkg-config"
-cc -std=c99 -Wall -Werror "$EXAMPLE/quote_once.c" $flags -Wl,-rpath,"$libdir" \
+# The pkg-config file, for builds without CMake, as the README's recipe has
+# it: PKG_CONFIG_PATH to find the file, then either a run path taken from the
+# file's libdir or LD_LIBRARY_PATH when the program runs.
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+[ "$(pkg-config --variable=libdir vantrel)" -ef "$libdir" ] || fail "pkg-config libdir"
+flags=$(pkg-config --cflags --libs vantrel) || fail "pkg-config"
+cc -std=c99 -Wall -Werror "$EXAMPLE/quote_once.c" $flags -Wl,-rpath,"$(pkg-config --variable=libdir vantrel)" \
     -o "$WORK/quote_once_pc" || fail "build with pkg-config flags: $flags"
+cc -std=c99 -Wall -Werror "$EXAMPLE/quote_once.c" $flags -o "$WORK/quote_once_plain" \
+    || fail "build with pkg-config flags: $flags"
 
 start_feedsim example --symbols EUR/USD,USD/JPY
-for program in "$WORK/example-build/quote_once" "$WORK/quote_once_pc"; do
-    "$program" 127.0.0.1 "$FEEDSIM_PORT" USD/JPY >"$WORK/run.txt" 2>&1 || fail "$program: $(cat "$WORK/run.txt")"
+for program in "$WORK/example-build/quote_once" "$WORK/quote_once_pc" \
+    "env LD_LIBRARY_PATH=$libdir $WORK/quote_once_plain"; do
+    $program 127.0.0.1 "$FEEDSIM_PORT" USD/JPY >"$WORK/run.txt" 2>&1 || fail "$program: $(cat "$WORK/run.txt")"
     grep -Eq '^USD/JPY: 3 bids, 3 offers; best bid [0-9.]+ for [0-9.]+M; best offer [0-9.]+ for [0-9.]+M$' \
         "$WORK/run.txt" || fail "$program printed: $(cat "$WORK/run.txt")"
 done

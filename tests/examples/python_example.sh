@@ -29,4 +29,16 @@ set -e
 [ $code -eq 1 ] || fail "refused login: exit $code: $(cat "$WORK/refused.txt")"
 grep -q '^Login: login failed' "$WORK/refused.txt" || fail "$(cat "$WORK/refused.txt")"
 
+# A library the loader cannot find: a hint and an exit code of its own, no
+# traceback.
+set +e
+VANTREL_LIBRARY=$WORK/no-such-dir/libvantrel.so.0 "$PYTHON" "$EXAMPLE" 127.0.0.1 "$FEEDSIM_PORT" \
+    >"$WORK/unloadable.txt" 2>&1
+code=$?
+set -e
+[ $code -eq 3 ] || fail "library not found: exit $code: $(cat "$WORK/unloadable.txt")"
+grep -q 'VANTREL_LIBRARY' "$WORK/unloadable.txt" || fail "$(cat "$WORK/unloadable.txt")"
+grep -q 'LD_LIBRARY_PATH' "$WORK/unloadable.txt" || fail "$(cat "$WORK/unloadable.txt")"
+! grep -q 'Traceback' "$WORK/unloadable.txt" || fail "$(cat "$WORK/unloadable.txt")"
+
 echo "Python example: all checks passed"

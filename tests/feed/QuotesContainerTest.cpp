@@ -2,6 +2,8 @@
 #include "feed/QuotesContainer.h"
 
 #include <cstdlib>
+#include <future>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <quickfix/Exceptions.h>
@@ -142,6 +144,97 @@ TEST_F(QuotesContainerTest, AnySymbolIsTheByteWiseSmallest) {
     std::string symbol, text;
     ASSERT_TRUE(container.GetAnyQuotes(symbol, text));
     EXPECT_EQ(symbol, "zzz");
+}
+
+TEST_F(QuotesContainerTest, EntriesAreDecodedOnceAndReplacedWithTheMessage) {
+    container.AddRef();
+    ASSERT_TRUE(container.SetQuotes(kEur1));
+    const fix::DecodedQuote* pFirst = nullptr;
+    {
+        const CQuotesContainer::QuoteRef quote = container.FindQuote("EUR/USD");
+        ASSERT_TRUE(quote);
+        pFirst = &quote.Entries();
+        ASSERT_EQ(pFirst->Bids(), 1);
+        EXPECT_EQ(pFirst->Offers(), 0);
+        EXPECT_EQ(pFirst->BidPrices()[0], 1.2345);
+        EXPECT_EQ(pFirst->BidSizes()[0], 1.0);
+        EXPECT_TRUE(pFirst->Complete());
+    }
+    EXPECT_EQ(&container.FindQuote("EUR/USD").Entries(), pFirst);  // kept, not decoded again
+    {
+        // A query holding the old message reads it whole while a new one
+        // replaces it; the next query finds the new one.
+        const CQuotesContainer::QuoteRef held = container.FindQuote("EUR/USD");
+        ASSERT_TRUE(container.SetQuotes(kEur2));
+        EXPECT_EQ(held.Text(), kEur1);
+        EXPECT_EQ(&held.Entries(), pFirst);
+        const CQuotesContainer::QuoteRef now = container.FindQuote("EUR/USD");
+        EXPECT_EQ(now.Text(), kEur2);
+        EXPECT_EQ(now.Entries().Bids(), 0);
+        ASSERT_EQ(now.Entries().Offers(), 1);
+        EXPECT_EQ(now.Entries().OfferSizes()[0], 0.5);
+    }
+    // A message that does not decode is remembered as such.
+    ASSERT_TRUE(container.SetQuotes(SnapshotMessage("EUR/USD", {{"0", "1.5", "1"}, {"1", "1,6", "1"}})));
+    const fix::DecodedQuote* pFailed = &container.FindQuote("EUR/USD").Entries();
+    EXPECT_FALSE(pFailed->Complete());
+    EXPECT_EQ(pFailed->Bids(), 1);  // what was read before the failure
+    EXPECT_EQ(&container.FindAnyQuote().Entries(), pFailed);
+    // Once no query holds them, replaced messages and the erased store are
+    // deleted.
+    container.Release();
+    EXPECT_EQ(container.RetiredCount(), 0u);
+    EXPECT_FALSE(container.FindAnyQuote());
+}
+
+TEST_F(QuotesContainerTest, ManySymbolsStayFoundWhileTheTableGrows) {
+    container.AddRef();
+    std::vector<std::string> texts;
+    for (int i = 0; i < 3000; ++i) {
+        texts.push_back(SnapshotMessage("S" + std::to_string(i), {{"0", std::to_string(i), "1"}}));
+        ASSERT_TRUE(container.SetQuotes(texts.back()));
+    }
+    for (int i = 0; i < 3000; ++i) EXPECT_EQ(Stored("S" + std::to_string(i)), texts[static_cast<size_t>(i)]);
+    std::string symbol, text;
+    ASSERT_TRUE(container.GetAnyQuotes(symbol, text));
+    EXPECT_EQ(symbol, "S0");
+    EXPECT_EQ(Stored("S3000"), "<>");
+}
+
+// A retired object outlives every read section that was open when it was
+// retired, on any thread, and no longer.
+TEST(ReadSections, RetiredObjectsWaitForTheSectionsOpenAtTheirRetirement) {
+    struct Probe final : Retirable {
+        explicit Probe(std::atomic<int>& n) : nDeleted(n) {}
+        ~Probe() override { nDeleted.fetch_add(1); }
+        std::atomic<int>& nDeleted;
+    };
+    std::atomic<int> nDeleted{0};
+    CReadSections sections;
+    {
+        const CReadSections::Section open = sections.Enter();
+        sections.Retire(new Probe(nDeleted));
+        for (int i = 0; i < 3; ++i) sections.Poll();
+        EXPECT_EQ(nDeleted.load(), 0);
+    }
+    sections.Poll();
+    EXPECT_EQ(nDeleted.load(), 1);
+
+    std::promise<void> entered, leave;
+    std::thread reader([&] {
+        const CReadSections::Section open = sections.Enter();
+        entered.set_value();
+        leave.get_future().wait();
+    });
+    entered.get_future().wait();
+    for (int i = 0; i < 100; ++i) sections.Retire(new Probe(nDeleted));  // polls now and then
+    EXPECT_EQ(nDeleted.load(), 1);
+    EXPECT_EQ(sections.RetiredCount(), 100u);
+    leave.set_value();
+    reader.join();
+    sections.Synchronize();
+    EXPECT_EQ(nDeleted.load(), 101);
+    EXPECT_EQ(sections.RetiredCount(), 0u);
 }
 
 }  // namespace

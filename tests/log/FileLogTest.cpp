@@ -69,11 +69,26 @@ TEST_F(FileLogTest, CreatesAllThreeFilesEmptyAndAppendsToExistingOnes) {
               "earlier\n[LR]<20261208-18:30:05, event>: later\n");
 }
 
-TEST_F(FileLogTest, TextWithLineBreaksIsWrittenUnchanged) {
+TEST_F(FileLogTest, ControlCharactersAreEscapedSoEveryEntryIsOneLine) {
+    const struct {
+        std::string text;
+        std::string written;
+    } cases[] = {
+        {"first\nsecond\r\nthird", "first\\nsecond\\r\\nthird"},
+        // A text that tries to forge a line of the library's own.
+        {"alice\n[LR]<20261208-18:30:05, event>: Login() is started.",
+         "alice\\n[LR]<20261208-18:30:05, event>: Login() is started."},
+        {std::string("tab\t nul") + '\0' + " esc\x1b del\x7f unit\x1f", "tab\\x09 nul\\x00 esc\\x1B del\\x7F unit\\x1F"},
+        // Printable ASCII, backslashes and 8-bit bytes pass unchanged.
+        {"C:\\dir ~ \xe9\x80\xff", "C:\\dir ~ \xe9\x80\xff"},
+    };
     FileLog log(dir.path());
-    log.onWarning("first\nsecond\r\nthird", true);
-    EXPECT_EQ(ReadFile(log.eventFileName()),
-              "[LR]<20261208-18:30:05, Warning>: first\nsecond\r\nthird\n");
+    std::string expected;
+    for (const auto& c : cases) {
+        log.onWarning(c.text, true);
+        expected += "[LR]<20261208-18:30:05, Warning>: " + c.written + "\n";
+    }
+    EXPECT_EQ(ReadFile(log.eventFileName()), expected);
 }
 
 TEST_F(FileLogTest, FirstWriteAfterMidnightSwitchesAllThreeFiles) {

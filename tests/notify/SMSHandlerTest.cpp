@@ -79,7 +79,7 @@ TEST_F(SmsFixture, EveryAlertGoesToEachNumberInOrderAndTheGatewayIsReleased) {
                               "Warning: w1",
                               "event: CSMSHandler::CSMSHandler(): SMS gateway is connected",
                               "event: an event is never sent",
-                              "Error (2): e1\twith a tab",
+                              "Error (2): e1\\x09with a tab",  // escaped in the file only
                               "event: CSMSHandler::Release(): SMS gateway is released.",
                           }));
 }

@@ -23,13 +23,13 @@ TIMEOUT = 10
 class Feedsim:
     """A simulator on a free loopback port, stopped at the end."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, preexec_fn=None):
         self.dir = tempfile.TemporaryDirectory()
         self.port_file = os.path.join(self.dir.name, "port")
         self.process = subprocess.Popen(
             [FEEDSIM, "--port", "0", "--port-file", self.port_file, "--duration", "60",
              "--quiet", *args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=preexec_fn)
         # The port file appears complete once the server listens.
         deadline = time.monotonic() + TIMEOUT
         while not os.path.exists(self.port_file):
@@ -214,6 +214,17 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(result.returncode, 0)
             self.assertRegex(result.stdout, rb"^vantrel-feedsim listening on 127\.0\.0\.1:\d+\n$")
             self.assertFalse(os.path.exists(port_file))
+
+    def test_stop_signals_end_the_run_even_when_sigint_was_ignored_on_entry(self):
+        # A background job of a shell script starts with SIGINT ignored.
+        ignore_sigint = lambda: signal.signal(signal.SIGINT, signal.SIG_IGN)
+        for sig, preexec in ((signal.SIGINT, None), (signal.SIGINT, ignore_sigint),
+                             (signal.SIGTERM, ignore_sigint)):
+            with self.subTest(signal=sig.name, sigint_ignored=preexec is not None):
+                with Feedsim(preexec_fn=preexec) as sim:
+                    sim.process.send_signal(sig)
+                    self.assertEqual(sim.process.wait(timeout=TIMEOUT), 0)
+                    self.assertFalse(os.path.exists(sim.port_file))
 
     def test_a_busy_port_is_reported(self):
         with Feedsim() as sim:

@@ -71,12 +71,10 @@ int main(int argc, char** argv) {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    // A SIGINT ignored on entry stays ignored, as for any background job of
-    // a script: Ctrl-C then stops the script's foreground program, and the
-    // script stops the simulator.
-    struct sigaction previous {};
-    sigaction(SIGINT, nullptr, &previous);
-    if (previous.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
+    // Our own handlers, whatever the disposition on entry: a simulator
+    // started in the background from a script inherits SIGINT ignored, and
+    // must still stop on Ctrl-C or on a `kill -INT`.
+    sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
