@@ -1,8 +1,9 @@
 // Mail alerts end to end inside the test process: a settings file, the log
 // facade, a real SMTP server (aiosmtpd) or Simple MAPI (on Linux the
-// recording library tests/notify/recording_mapi.c, on Windows the system's). Restart() starts the settings, the mail
-// handler and the log afresh, as a new process would; the SMS handler is left
-// as set up aside (sending nothing) unless a test asks for both channels.
+// recording library tests/notify/recording_mapi.c, on Windows the system's).
+// Restart() starts the settings, the mail handler and the log afresh, as a
+// new process would; the SMS handler is left as set up aside (sending
+// nothing) unless a test asks for both channels.
 #pragma once
 
 #include <memory>

@@ -72,7 +72,6 @@ TEST_F(MailHandlerFixture, MapiMailGoesToTheFirstRecipientWithItsTextsCut) {
     }
 }
 
-
 // MAPI results 0, 1 (user abort) and 3 (login failure) count as sent; any
 // other is a warning, logged and not mailed in turn. An address of 74
 // characters fits the address field ("SMTP:" and a terminator make 80); a
@@ -114,7 +113,6 @@ TEST_F(MailHandlerFixture, MapiResultsAndAddressLengths) {
                                   c.nSends, "recipient|1|Corvel Technical Support|SMTP:" + c.address + "|0"));
     }
 }
-
 
 // A log that cannot be written drops its line, and the alert still goes out.
 TEST_F(MailHandlerFixture, AlertsGoOutWhenTheLogCannotBeWritten) {

@@ -1,8 +1,8 @@
 // SMS alerts end to end inside the test process: a settings file, the
 // recording gateway (the plug-in tests/notify/recording_gateway.c; on Windows
 // the COM server tests/notify/recording_com_gateway.c, registered for the
-// test) and the log facade. The settings store and the SMS handler are set up once per process;
-// Restart() starts both over, as a new process would.
+// test) and the log facade. The settings store and the SMS handler are set up
+// once per process; Restart() starts both over, as a new process would.
 #pragma once
 
 #include <cstdlib>
@@ -102,10 +102,10 @@ protected:
 
     // Starts afresh with `settings` ("-": no settings file), the environment
     // variable `plugin` naming `path` (nullptr: unset; no `plugin`: left as
-    // it is) and the recording
-    // plug-in's `control` ("NAME=value", or ""), then logs the first warning
-    // ("w1", which sets the handlers up) and an error ("e1"). Returns the log
-    // lines expected when the set-up logged `setUpLines`.
+    // it is) and the recording plug-in's `control` ("NAME=value", or ""),
+    // then logs the first warning ("w1", which sets the handlers up) and an
+    // error ("e1"). Returns the log lines expected when the set-up logged
+    // `setUpLines`.
     std::vector<std::string> LogFirstAlerts(const std::string& settings, const char* plugin, const char* path,
                                             const char* control, const std::vector<std::string>& setUpLines) {
         Restart(settings == "-" ? nullptr : settings.c_str());
