@@ -31,7 +31,7 @@ target_sources(vantrel PRIVATE
   ${VANTREL_DEF_FILE}
   ${PROJECT_SOURCE_DIR}/platform/win32/DllMain.cpp
   $<TARGET_OBJECTS:vantrel_fix44_resource>)
-target_link_libraries(vantrel PRIVATE ws2_32)
+target_link_libraries(vantrel PRIVATE ws2_32 ole32 oleaut32)
 target_link_libraries(vantrel PRIVATE vantrel_warnings)
 target_include_directories(vantrel PRIVATE ${PROJECT_SOURCE_DIR})
 set_source_files_properties(${PROJECT_SOURCE_DIR}/platform/win32/DllMain.cpp PROPERTIES COMPILE_OPTIONS -std=c++17)

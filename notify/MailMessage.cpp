@@ -135,8 +135,10 @@ std::string FormatMailDate(const platform::LocalTime& local) {
 }
 
 std::string AttachmentTitle(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    for (std::string::size_type i = path.size(); i > 0; --i) {
+        if (platform::IsPathSeparator(path[i - 1])) return path.substr(i);
+    }
+    return path;
 }
 
 std::string QuotedParameter(std::string_view value) {

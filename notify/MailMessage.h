@@ -109,7 +109,8 @@ std::string FormatZone(int nUtcOffsetMinutes);
 // the host's locale.
 std::string FormatMailDate(const platform::LocalTime& local);
 
-// The file name of a path: what follows its last "/".
+// The file name of a path: what follows its last separator ("/", and on
+// Windows also "\"), so that a Windows path never names the attachment.
 std::string AttachmentTitle(const std::string& path);
 
 // `value` as a MIME quoted string: in double quotes, with "\" and '"'

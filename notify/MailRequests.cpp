@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "config/Config.h"
 #include "log/LogFacade.h"
@@ -12,7 +13,7 @@ namespace {
 using Lock = std::lock_guard<platform::RecursiveMutex>;
 
 std::mutex g_launchMutex;
-std::thread g_mailThread;
+platform::LibraryThread g_mailThread;
 std::atomic<bool> g_bStopRequested{false};
 std::atomic<std::thread::id> g_mailThreadId{};
 platform::WatchedValue<bool> g_bMailThreadFinished{false};
@@ -20,26 +21,27 @@ platform::WatchedValue<bool> g_bMailThreadFinished{false};
 bool StopRequested() noexcept { return g_bStopRequested.load(); }
 
 // Stops the mail thread when the library is unloaded or the process exits.
+// Where unload may not wait for threads (Windows: the loader lock), the
+// thread holds the library loaded while it runs, so unload happens only at
+// process exit, after the system has ended the thread: nothing to wait for.
 void StopMailThread() {
-    std::thread thread;
     {
         // Under the launch lock: no launch can begin after this.
         std::lock_guard<std::mutex> guard(g_launchMutex);
         g_bStopRequested.store(true);
-        thread = std::move(g_mailThread);
     }
     MailThreadWakeEvent().Signal();
     GetMailRequestsContainer().WakeConsumer();
-    if (!thread.joinable()) return;
-    if (thread.get_id() == std::this_thread::get_id()) {
-        thread.detach();  // the process is ending on the mail thread itself
+    if (!g_mailThread.Joinable()) return;
+    if (g_mailThread.IsCurrent() || !platform::MayJoinThreadsAtUnload()) {
+        g_mailThread.Detach();  // the process is ending on the mail thread itself, or cannot wait
         return;
     }
     if (!g_bMailThreadFinished.waitFor(true, std::chrono::milliseconds(kMailThreadStopBoundMs))) {
         OutputEvent2Log("StartMailRequestsThread(): the thread did not stop within " +
                         std::to_string(kMailThreadStopBoundMs) + " ms; waiting for it.");
     }
-    thread.join();
+    g_mailThread.Join();
 }
 
 // Created by the first launch after the objects the thread uses, so it is
@@ -229,10 +231,9 @@ bool LaunchMailRequestsThread() noexcept {
     try {
         std::lock_guard<std::mutex> guard(g_launchMutex);
         if (StopRequested()) return false;
-        if (g_mailThread.joinable()) return true;
+        if (g_mailThread.Joinable()) return true;
         PrepareForUnload();
-        g_mailThread = std::thread(StartMailRequestsThread, nullptr);
-        return true;
+        return g_mailThread.Start([] { StartMailRequestsThread(nullptr); });
     } catch (...) {
         return false;
     }
@@ -242,9 +243,9 @@ bool IsMailThread() noexcept { return g_mailThreadId.load() == std::this_thread:
 
 namespace testing {
 
-std::thread::native_handle_type MailThreadHandle() {
+platform::LibraryThread::NativeHandle MailThreadHandle() {
     std::lock_guard<std::mutex> guard(g_launchMutex);
-    return g_mailThread.native_handle();
+    return g_mailThread.Handle();
 }
 
 }  // namespace testing

@@ -13,6 +13,12 @@
 // beyond that still waits for it, because a thread left running in unloaded
 // code would crash the host. Mails still queued then are dropped with one
 // event saying how many.
+//
+// On Windows unload never waits for a thread (it runs under the loader lock,
+// which an ending thread needs): the mail thread is a LibraryThread, which
+// keeps the DLL loaded while it runs. Once mail alerts go through the SMTP
+// client, a FreeLibrary therefore leaves the DLL loaded, and it is unloaded
+// at process exit, after Windows has ended the thread.
 #pragma once
 
 #include <chrono>
@@ -21,12 +27,12 @@
 #include <deque>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "notify/SMTPConnection.h"
 #include "platform/Socket.h"
 #include "platform/Sync.h"
+#include "platform/Thread.h"
 
 namespace vantrel {
 
@@ -123,7 +129,7 @@ platform::WakeEvent& MailThreadWakeEvent();
 
 namespace testing {
 // The mail thread's handle (to read its CPU clock); only while it runs.
-std::thread::native_handle_type MailThreadHandle();
+platform::LibraryThread::NativeHandle MailThreadHandle();
 }  // namespace testing
 
 }  // namespace vantrel

@@ -28,13 +28,24 @@ std::string Cut(const char* text, std::size_t max) {
     return whole.substr(0, max);
 }
 
+// The Simple MAPI library: the system's own on Windows, loaded by name from
+// the system directories; elsewhere the shared object VANTREL_MAPI_LIBRARY
+// names (none when it is unset or empty).
+std::string MapiLibraryName() {
+#if defined(_WIN32)
+    return "MAPI32.DLL";
+#else
+    return platform::GetEnvironment("VANTREL_MAPI_LIBRARY");
+#endif
+}
+
 }  // namespace
 
 CMapiSession::~CMapiSession() { Close(); }
 
 bool CMapiSession::Open(const std::string& profileName, const std::string& password) {
     Close();
-    platform::SharedObject library(platform::GetEnvironment("VANTREL_MAPI_LIBRARY"));
+    platform::SharedObject library(MapiLibraryName());
     const auto logon = reinterpret_cast<LPMAPILOGON>(library.Symbol("MAPILogon"));
     const auto logoff = reinterpret_cast<LPMAPILOGOFF>(library.Symbol("MAPILogoff"));
     const auto sendMail = reinterpret_cast<LPMAPISENDMAIL>(library.Symbol("MAPISendMail"));

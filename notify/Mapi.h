@@ -1,7 +1,7 @@
 /*
  * Simple MAPI as the library sees it: a mail library loaded at run time
- * (VANTREL_MAPI_LIBRARY names the shared object) that exports MAPILogon,
- * MAPILogoff and MAPISendMail.
+ * (MAPI32.DLL on Windows; elsewhere the shared object VANTREL_MAPI_LIBRARY
+ * names) that exports MAPILogon, MAPILogoff and MAPISendMail.
  *
  * The declarations below are Simple MAPI's C interface: ULONG is 32 bits and
  * session handles are pointer-sized, as on Windows, so a library written from
@@ -119,10 +119,11 @@ public:
     CMapiSession(const CMapiSession&) = delete;
     CMapiSession& operator=(const CMapiSession&) = delete;
 
-    // Loads the library named by VANTREL_MAPI_LIBRARY, looks up the three
-    // entries and logs on with MAPI_NEW_SESSION. False, with nothing kept,
-    // when the variable is unset or empty, the library does not load, an
-    // entry is missing or the logon is refused.
+    // Loads the library (MAPI32.DLL on Windows, else the one named by
+    // VANTREL_MAPI_LIBRARY), looks up the three entries and logs on with
+    // MAPI_NEW_SESSION. False, with nothing kept, when the variable is unset
+    // or empty, the library does not load, an entry is missing or the logon
+    // is refused.
     bool Open(const std::string& profileName, const std::string& password);
     // Logs off and unloads the library. True when a library was loaded.
     bool Close() noexcept;

@@ -92,14 +92,14 @@ void CSMSHandler::ReadSettings() {
     }
     std::string value;
     LoadConfigString("SMSAPIID", value);
-    m_apiId = WidenThroughLocale(value);
+    m_apiId = GatewayText(value);
     LoadConfigString("SMSUsername", value);
-    m_userName = WidenThroughLocale(value);
+    m_userName = GatewayText(value);
     LoadConfigString("SMSPassword", value);
-    m_password = WidenThroughLocale(value);
+    m_password = GatewayText(value);
     LoadConfigString("SMSToMobileNumber", value);
     for (const std::string& number : SplitAlertList(value)) {
-        m_numbers.push_back(WidenThroughLocale(number));
+        m_numbers.push_back(GatewayText(number));
     }
     if (m_numbers.empty()) {
         m_bSendSMS = false;
@@ -146,7 +146,7 @@ void CSMSHandler::OnWarning(const char* text) {
 void CSMSHandler::SendToAll(const std::string& body) {
     const NotReadyWhileSending sending(m_bReady);
 
-    const std::wstring text = WidenThroughLocale(body);
+    const std::wstring text = GatewayText(body);
     for (const std::wstring& number : m_numbers) {
         m_pGateway->Send(m_apiId, m_userName, m_password, number, text);
     }

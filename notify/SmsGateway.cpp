@@ -4,8 +4,49 @@
 #include <utility>
 
 #include "platform/FileSystem.h"
+#include "platform/SharedObject.h"
+#include "vantrel/sms_gateway.h"
 
 namespace vantrel {
+
+struct SmsGateway::Native {
+    platform::SharedObject plugin;  // closed after pObject is released
+    vantrel_sms_gateway* pObject;
+
+    ~Native() {
+        try {
+            pObject->release(pObject);
+        } catch (...) {
+        }
+    }
+};
+
+namespace {
+
+std::unique_ptr<SmsGateway::Native> CreateFromPlugin(const std::string& path) {
+    platform::SharedObject plugin(path);
+    const auto factory = reinterpret_cast<vantrel_sms_gateway_factory>(plugin.Symbol(VANTREL_SMS_GATEWAY_FACTORY));
+    if (factory == nullptr) {
+        return nullptr;
+    }
+    vantrel_sms_gateway* pObject =
+        factory(VANTREL_SMS_GATEWAY_CLASS_ID, VANTREL_SMS_GATEWAY_INTERFACE_ID, VANTREL_SMS_GATEWAY_VERSION);
+    if (pObject == nullptr) {
+        return nullptr;
+    }
+    if (pObject->version != VANTREL_SMS_GATEWAY_VERSION || pObject->send == nullptr ||
+        pObject->free_reply == nullptr || pObject->release == nullptr) {
+        if (pObject->release != nullptr) {
+            pObject->release(pObject);
+        }
+        return nullptr;
+    }
+    return std::unique_ptr<SmsGateway::Native>(new SmsGateway::Native{std::move(plugin), pObject});
+}
+
+}  // namespace
+
+std::wstring GatewayText(const std::string& text) { return WidenThroughLocale(text); }
 
 std::wstring WidenThroughLocale(const std::string& text) {
     std::wstring wide;
@@ -32,57 +73,27 @@ std::wstring WidenThroughLocale(const std::string& text) {
 
 std::unique_ptr<SmsGateway> SmsGateway::Create() noexcept {
     try {
-        return Create(platform::GetEnvironment("VANTREL_SMS_GATEWAY"));
+        std::unique_ptr<Native> pNative = CreateFromPlugin(platform::GetEnvironment("VANTREL_SMS_GATEWAY"));
+        return pNative ? std::unique_ptr<SmsGateway>(new SmsGateway(std::move(pNative))) : nullptr;
     } catch (...) {
         return nullptr;
     }
 }
 
-std::unique_ptr<SmsGateway> SmsGateway::Create(const std::string& path) noexcept {
-    try {
-        platform::SharedObject plugin(path);
-        const auto factory =
-            reinterpret_cast<vantrel_sms_gateway_factory>(plugin.Symbol(VANTREL_SMS_GATEWAY_FACTORY));
-        if (factory == nullptr) {
-            return nullptr;
-        }
-        vantrel_sms_gateway* pObject = factory(VANTREL_SMS_GATEWAY_CLASS_ID, VANTREL_SMS_GATEWAY_INTERFACE_ID,
-                                               VANTREL_SMS_GATEWAY_VERSION);
-        if (pObject == nullptr) {
-            return nullptr;
-        }
-        if (pObject->version != VANTREL_SMS_GATEWAY_VERSION || pObject->send == nullptr ||
-            pObject->free_reply == nullptr || pObject->release == nullptr) {
-            if (pObject->release != nullptr) {
-                pObject->release(pObject);
-            }
-            return nullptr;
-        }
-        return std::unique_ptr<SmsGateway>(new SmsGateway(std::move(plugin), pObject));
-    } catch (...) {
-        return nullptr;
-    }
-}
+SmsGateway::SmsGateway(std::unique_ptr<Native> pNative) noexcept : m_pNative(std::move(pNative)) {}
 
-SmsGateway::SmsGateway(platform::SharedObject plugin, vantrel_sms_gateway* pObject) noexcept
-    : m_plugin(std::move(plugin)), m_pObject(pObject) {}
-
-SmsGateway::~SmsGateway() {
-    try {
-        m_pObject->release(m_pObject);
-    } catch (...) {
-    }
-}
+SmsGateway::~SmsGateway() = default;
 
 int SmsGateway::Send(const std::wstring& apiId, const std::wstring& userName, const std::wstring& password,
                      const std::wstring& number, const std::wstring& text) noexcept {
+    vantrel_sms_gateway* const pObject = m_pNative->pObject;
     wchar_t* reply = nullptr;
     int nResult = -1;
     try {
-        nResult = m_pObject->send(m_pObject, apiId.c_str(), userName.c_str(), password.c_str(), number.c_str(),
+        nResult = pObject->send(pObject, apiId.c_str(), userName.c_str(), password.c_str(), number.c_str(),
                                   text.c_str(), &reply);
         if (reply != nullptr) {
-            m_pObject->free_reply(m_pObject, reply);
+            pObject->free_reply(pObject, reply);
         }
     } catch (...) {
         nResult = -1;

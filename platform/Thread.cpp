@@ -55,6 +55,10 @@ void LibraryThread::Detach() noexcept {
     m_pNative = nullptr;
 }
 
+LibraryThread::NativeHandle LibraryThread::Handle() const noexcept {
+    return Joinable() ? m_pNative->thread.native_handle() : NativeHandle{};
+}
+
 bool MayJoinThreadsAtUnload() noexcept { return true; }
 
 }  // namespace vantrel::platform

@@ -9,10 +9,20 @@
 
 #include <functional>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 namespace vantrel::platform {
 
 class LibraryThread {
 public:
+#if defined(_WIN32)
+    using NativeHandle = void*;  // the thread's HANDLE
+#else
+    using NativeHandle = pthread_t;
+#endif
+
     LibraryThread() = default;
     // A thread still joinable here is detached, never waited for.
     ~LibraryThread();
@@ -31,6 +41,9 @@ public:
     void Join() noexcept;
     // Lets the thread run on without a handle to it.
     void Detach() noexcept;
+    // The system's handle of the thread (for its CPU clock); only while
+    // joinable.
+    NativeHandle Handle() const noexcept;
 
 private:
     struct Native;

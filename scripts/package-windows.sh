@@ -16,7 +16,7 @@ mkdir -p "$out"
 for arch in ${WINDOWS_ARCHS:-win32 win64}; do
     dir=${BUILD_DIR_PREFIX:-build-}$arch
     if [ ! -f "$dir/vantrel.dll" ]; then
-        WINDOWS_ARCHS=$arch bash scripts/build-windows.sh
+        WINDOWS_ARCHS=$arch WINDOWS_TEST_ARCHS= bash scripts/build-windows.sh
     fi
     case $arch in
         win32) strip=i686-w64-mingw32-strip ;;

@@ -83,6 +83,10 @@ void LibraryThread::Detach() noexcept {
     m_pNative = nullptr;
 }
 
+LibraryThread::NativeHandle LibraryThread::Handle() const noexcept {
+    return m_pNative != nullptr ? m_pNative->handle : nullptr;
+}
+
 bool MayJoinThreadsAtUnload() noexcept { return false; }
 
 }  // namespace vantrel::platform

@@ -2,7 +2,6 @@
 // the store and each other to decode the same new message. Built also with
 // ThreadSanitizer, which turns any data race here into a failure.
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -10,6 +9,7 @@
 
 #include "feed/QuotesContainer.h"
 #include "log/LogFacade.h"
+#include "platform/FileSystem.h"
 #include "tests/support/FixText.h"
 #include "tests/support/TempDir.h"
 
@@ -24,7 +24,7 @@ std::string Numbered(const std::string& symbol, int k) {
 
 TEST(QuotesContainerThreads, QueriesDecodeAndCopyWhileMessagesAreReplaced) {
     test::TempDir logDir;
-    ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
+    platform::SetEnvironment("VANTREL_LOG_DIR", logDir.path());
     testing::ResetFileLog();
     {
         CQuotesContainer container;
@@ -73,7 +73,7 @@ TEST(QuotesContainerThreads, QueriesDecodeAndCopyWhileMessagesAreReplaced) {
         EXPECT_EQ(container.RetiredCount(), 0u);
     }
     testing::ResetFileLog();
-    ::unsetenv("VANTREL_LOG_DIR");
+    platform::UnsetEnvironment("VANTREL_LOG_DIR");
 }
 
 }  // namespace

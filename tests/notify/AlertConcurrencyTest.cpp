@@ -25,7 +25,7 @@ protected:
 // handler sends the warning. Two threads logging at the same moment, during
 // the first set-up of both handlers, must both finish.
 TEST_F(BothChannelsTest, TwoThreadsLoggingDuringTheFirstSetUpOfBothFinish) {
-    ::setenv("VANTREL_TEST_MAPI_SEND_RESULT", "2", 1);
+    platform::SetEnvironment("VANTREL_TEST_MAPI_SEND_RESULT", "2");
     const auto stamped = [](const std::string& text) { return "<20261208-09:15:00, " + text; };
     const std::string error = stamped("Error (1)>: from the first thread");
     const std::string warning = stamped("Warning>: from the second thread");
@@ -51,7 +51,7 @@ TEST_F(BothChannelsTest, TwoThreadsLoggingDuringTheFirstSetUpOfBothFinish) {
         for (int round = 0; round < 25; ++round) {
             SCOPED_TRACE(round);
             Restart((SmsSettings("+4411") + MapiSettings() + kMailSendAll).c_str());
-            if (*c.control != '\0') ::putenv(const_cast<char*>(c.control));
+            if (*c.control != '\0') SetControl(c.control);
             std::atomic<int> ready{0};
             const auto start = [&ready] {
                 ready.fetch_add(1);
@@ -78,7 +78,7 @@ TEST_F(BothChannelsTest, TwoThreadsLoggingDuringTheFirstSetUpOfBothFinish) {
             std::vector<std::string> mailed = MapiNotes();
             std::sort(mailed.begin(), mailed.end());
             EXPECT_EQ(mailed, mails);
-            ::unsetenv("VANTREL_TEST_SMS_REFUSE");
+            platform::UnsetEnvironment("VANTREL_TEST_SMS_REFUSE");
         }
     }
 }

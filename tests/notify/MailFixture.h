@@ -26,13 +26,13 @@ protected:
 
     void TearDown() override {
         vantrel::testing::ResetFileLog();
-        ::unsetenv("VANTREL_LOG_DIR");
+        platform::UnsetEnvironment("VANTREL_LOG_DIR");
     }
 
     // Points the log at a new, empty directory.
     void NewLog() {
         m_sLogDir = dir / ("log" + std::to_string(++m_nLogs));
-        ::setenv("VANTREL_LOG_DIR", m_sLogDir.c_str(), 1);
+        platform::SetEnvironment("VANTREL_LOG_DIR", m_sLogDir.c_str());
         vantrel::testing::ResetFileLog();
     }
 

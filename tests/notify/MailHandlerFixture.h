@@ -1,8 +1,9 @@
 // Mail alerts end to end inside the test process: a settings file, the log
-// facade, a real SMTP server (aiosmtpd) or the recording Simple MAPI library
-// (tests/notify/recording_mapi.c). Restart() starts the settings, the mail
-// handler and the log afresh, as a new process would; the SMS handler is left
-// as set up aside (sending nothing) unless a test asks for both channels.
+// facade, a real SMTP server (aiosmtpd) or Simple MAPI (on Linux the
+// recording library tests/notify/recording_mapi.c, on Windows the system's).
+// Restart() starts the settings, the mail handler and the log afresh, as a
+// new process would; the SMS handler is left as set up aside (sending
+// nothing) unless a test asks for both channels.
 #pragma once
 
 #include <memory>
@@ -19,11 +20,24 @@ namespace test {
 constexpr const char* kMailPassword = "Sm7p-Pa55";
 const std::string kMailSendAll = "MailSendErrors=Y\nMailSendWarnings=Y\n";
 
+// What the set-up logs, and what a login the quotes server refuses logs and
+// mails (at the fixture's clock).
+const std::string kOutcome = "CMailHandler::Init(): ";
+const std::string kNotSendEmail = "Warning: " + kOutcome + "SMTP server is not connected due to \"not send e-mail\" settings";
+const std::string kMapiOff = "Warning: " + kOutcome + "MAPI DLL is not loaded due to settings";
+const std::string kMapiFailed = "Warning: " + kOutcome + "MAPI DLL is not loaded due to LoadLibrary() failure";
+const std::string kMapiLoaded = "event: " + kOutcome + "MAPI DLL is loaded";
+const std::string kStamp = "<20261208-09:15:00, ";
+const std::string kLoginRefusedError = "Error (2): StartQuotesThread(): login failed [login:password fields].";
+const std::string kLoginRefusedMail = kStamp + "Error (2)>: StartQuotesThread(): login failed [login:password fields].";
+
 class MailHandlerFixture : public SmsFixture {
 protected:
     void SetUp() override {
-        ::setenv("VANTREL_MAPI_LIBRARY", VANTREL_RECORDING_MAPI, 1);
-        ::setenv("VANTREL_TEST_MAPI_RECORD", mapiRecordFile.c_str(), 1);
+#if !defined(_WIN32)
+        platform::SetEnvironment("VANTREL_MAPI_LIBRARY", VANTREL_RECORDING_MAPI);
+#endif
+        platform::SetEnvironment("VANTREL_TEST_MAPI_RECORD", mapiRecordFile.c_str());
         SmsFixture::SetUp();
     }
 
@@ -33,10 +47,10 @@ protected:
         // a log line or a mail.
         EXPECT_EQ(m_sLogSeen.find(kMailPassword), std::string::npos) << "the mail password reached the log";
         ExpectNoPasswordInMails();
-        ::unsetenv("VANTREL_MAPI_LIBRARY");
-        ::unsetenv("VANTREL_TEST_MAPI_RECORD");
-        ::unsetenv("VANTREL_TEST_MAPI_LOGON_RESULT");
-        ::unsetenv("VANTREL_TEST_MAPI_SEND_RESULT");
+        platform::UnsetEnvironment("VANTREL_MAPI_LIBRARY");
+        platform::UnsetEnvironment("VANTREL_TEST_MAPI_RECORD");
+        platform::UnsetEnvironment("VANTREL_TEST_MAPI_LOGON_RESULT");
+        platform::UnsetEnvironment("VANTREL_TEST_MAPI_SEND_RESULT");
     }
 
     void ResetHandlers() override {

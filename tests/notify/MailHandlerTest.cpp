@@ -1,22 +1,13 @@
-// Mail alerts through the log facade, with a real SMTP server or the
-// recording Simple MAPI library.
+// Mail alerts through the log facade with a real SMTP server, and the set-up
+// of either transport.
 #include <filesystem>
 
 #include "notify/MailRequests.h"
-#include "platform/TlsStream.h"
 #include "tests/notify/MailHandlerFixture.h"
-#include "tests/support/TestCertificates.h"
 
 namespace vantrel {
 namespace test {
 namespace {
-
-const std::string kOutcome = "CMailHandler::Init(): ";
-const std::string kNotSendEmail = "Warning: " + kOutcome + "SMTP server is not connected due to \"not send e-mail\" settings";
-const std::string kMapiOff = "Warning: " + kOutcome + "MAPI DLL is not loaded due to settings";
-const std::string kMapiFailed = "Warning: " + kOutcome + "MAPI DLL is not loaded due to LoadLibrary() failure";
-const std::string kMapiLoaded = "event: " + kOutcome + "MAPI DLL is loaded";
-const std::string kStamp = "<20261208-09:15:00, ";
 
 // Each row is one process's first warning ("w1", which sets the handler up)
 // and a later error ("e1"): whatever the set-up ran into, nothing is mailed,
@@ -33,50 +24,38 @@ TEST_F(MailHandlerFixture, SetUpThatCannotMailSaysWhyAndMailsNothing) {
     const struct {
         const char* name;
         std::string settings;  // "-": no settings file
-        const char* library;   // VANTREL_MAPI_LIBRARY, nullptr: unset
-        const char* control;   // "NAME=value" for the recording library, or ""
         std::vector<std::string> setUpLines;
     } cases[] = {
-        {"no settings file", "-", VANTREL_RECORDING_MAPI, "", {unknown, kNotSendEmail}},
+        {"no settings file", "-", {unknown, kNotSendEmail}},
         {"switched off", "FlushFlag=N\nMailSendMail=N\n" + smtp.substr(smtp.find("MailUseSimpleMAPI")) + kMailSendAll,
-         VANTREL_RECORDING_MAPI, "", {kNotSendEmail}},
-        {"switch absent", "FlushFlag=N\n" + kMailSendAll, VANTREL_RECORDING_MAPI, "", {kNotSendEmail}},
-        {"only separators", SmtpSettings(";, ,,;") + kMailSendAll, VANTREL_RECORDING_MAPI, "", {kNotSendEmail}},
-        {"password absent", noPassword + kMailSendAll, VANTREL_RECORDING_MAPI, "",
+         {kNotSendEmail}},
+        {"switch absent", "FlushFlag=N\n" + kMailSendAll, {kNotSendEmail}},
+        {"only separators", SmtpSettings(";, ,,;") + kMailSendAll, {kNotSendEmail}},
+        {"password absent", noPassword + kMailSendAll,
          {cannotLoad("MailPassword"), kNotSendEmail}},
         {"transport not chosen", "FlushFlag=N\nMailSendMail=Y\nMailAddressTo=ops@example.org\n" + kMailSendAll,
-         VANTREL_RECORDING_MAPI, "", {cannotLoad("MailUseSimpleMAPI"), kNotSendEmail}},
-        {"illegal value", smtp + kMailSendAll + "MailErrorsSeverityCode=high\n", VANTREL_RECORDING_MAPI, "",
+         {cannotLoad("MailUseSimpleMAPI"), kNotSendEmail}},
+        {"illegal value", smtp + kMailSendAll + "MailErrorsSeverityCode=high\n",
          {unknown, kNotSendEmail}},
-        {"unknown security", smtp + kMailSendAll + "MailSMTPSecurity=ssl\n", VANTREL_RECORDING_MAPI, "",
+        {"unknown security", smtp + kMailSendAll + "MailSMTPSecurity=ssl\n",
          {unknown, kNotSendEmail}},
-        {"unknown AUTH", smtp + kMailSendAll + "MailSMTPAuth=cram-md5\n", VANTREL_RECORDING_MAPI, "",
+        {"unknown AUTH", smtp + kMailSendAll + "MailSMTPAuth=cram-md5\n",
          {unknown, kNotSendEmail}},
-        {"certificate check neither Y nor N", smtp + kMailSendAll + "MailSMTPVerifyPeer=no\n", VANTREL_RECORDING_MAPI,
-         "", {unknown, kNotSendEmail}},
+        {"certificate check neither Y nor N", smtp + kMailSendAll + "MailSMTPVerifyPeer=no\n", {unknown, kNotSendEmail}},
         {"password absent with AUTH PLAIN", noPassword + kMailSendAll + "MailSMTPAuth=plain\n",
-         VANTREL_RECORDING_MAPI, "", {cannotLoad("MailPassword"), kNotSendEmail}},
+         {cannotLoad("MailPassword"), kNotSendEmail}},
         {"MAPI without recipients", "FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=Y\n" + kMailSendAll,
-         VANTREL_RECORDING_MAPI, "", {cannotLoad("MailAddressTo"), kMapiOff}},
-        {"MAPI, only separators", MapiSettings(" ;;") + kMailSendAll, VANTREL_RECORDING_MAPI, "", {kMapiOff}},
-        {"MAPI library not named", MapiSettings() + kMailSendAll, nullptr, "", {kMapiFailed}},
-        {"MAPI library does not load", MapiSettings() + kMailSendAll, "/nonexistent/mapi.so", "", {kMapiFailed}},
-        {"MAPI library without the entries", MapiSettings() + kMailSendAll, VANTREL_GATEWAY_WITHOUT_FACTORY, "",
-         {kMapiFailed}},
-        {"MAPI logon refused", MapiSettings() + kMailSendAll, VANTREL_RECORDING_MAPI, "VANTREL_TEST_MAPI_LOGON_RESULT=3",
-         {kMapiFailed}},
+         {cannotLoad("MailAddressTo"), kMapiOff}},
+        {"MAPI, only separators", MapiSettings(" ;;") + kMailSendAll, {kMapiOff}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<std::string> expected =
-            LogFirstAlerts(c.settings, "VANTREL_MAPI_LIBRARY", c.library, c.control, c.setUpLines);
+            LogFirstAlerts(c.settings, nullptr, nullptr, "", c.setUpLines);
         EXPECT_EQ(MailLogLines(), expected);
         EXPECT_EQ(MapiNotes(), std::vector<std::string>());
         EXPECT_EQ(GetMailRequestsContainer().GetCount(), 0u);
-        ::unsetenv("VANTREL_TEST_MAPI_LOGON_RESULT");
     }
-    // The refused logon was the only call; nothing reached the server.
-    EXPECT_EQ(MapiCalls(), (std::vector<std::string>{"logon|0|Ops Profile|" + std::string(kMailPassword) + "|2|0|3"}));
     EXPECT_TRUE(Smtp().Mails().empty());
 }
 
@@ -161,198 +140,34 @@ TEST_F(MailHandlerFixture, WarningsOfTheMailThreadAreLoggedButNeverMailed) {
     EXPECT_TRUE(WaitUntil([&] { return CountLogLines(warning) >= 2; })) << LogText();
 }
 
-// Only the first recipient gets a MAPI mail; subject and body are cut to 79
-// characters; the attachment goes as its path and its base name. Without a
-// subject the mail has an empty one.
-TEST_F(MailHandlerFixture, MapiMailGoesToTheFirstRecipientWithItsTextsCut) {
-    const std::string subject = "Quotes feed alert: " + std::string(80, 's');
-    const std::string text = "StartQuotesThread(): " + std::string(80, 't');
-    const std::string body = kStamp + "Warning>: " + text;
-    const struct {
-        const char* name;
-        std::string settings;
-        std::string message;
-        std::vector<std::string> files;
-    } cases[] = {
-        {"subject and file", "MailSubject=" + subject + "\nMailFile2Send=/var/reports/daily report.txt\n",
-         "message|" + subject.substr(0, 79) + "|" + body.substr(0, 79) + "|(null)|(null)|(null)|0|(null)|1|1",
-         {"file|0|-1|/var/reports/daily report.txt|daily report.txt|(null)"}},
-        {"neither", "", "message||" + body.substr(0, 79) + "|(null)|(null)|(null)|0|(null)|1|0", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Restart((MapiSettings("first@example.org, second@example.org") + c.settings + kMailSendAll).c_str());
-        OutputWarning2Log(text);
-        vantrel::testing::ResetMailHandler();
-
-        std::vector<std::string> expected = {
-            "logon|0|Ops Profile|" + std::string(kMailPassword) + "|2|0|0",
-            "send|" + RecordedSession() + "|0|0|0|0",
-            c.message,
-            "recipient|1|Corvel Technical Support|SMTP:first@example.org|0",
-        };
-        expected.insert(expected.end(), c.files.begin(), c.files.end());
-        expected.push_back("logoff|" + RecordedSession() + "|0|0|0");
-        EXPECT_EQ(MapiCalls(), expected);
-        EXPECT_EQ(MailLogLines(), (std::vector<std::string>{"Warning: " + text, kMapiLoaded,
-                                                            "event: CMailHandler::Release(): MAPI DLL is released."}));
-    }
-}
-
 // The library's own error (the quotes server refuses the login) reaches the
-// operator through each kind of mail server: a submission server that takes
-// AUTH only after STARTTLS, TLS from the first byte with AUTH PLAIN, a relay
-// without AUTH (and a file without the account), and a lab relay whose
-// certificate is not checked, which the set-up warns about once. The words
-// are read in any letter case.
-TEST_F(MailHandlerFixture, ARefusedLoginIsMailedThroughEachSecurityAndAuthSetting) {
-    if (!platform::TlsAvailable()) GTEST_SKIP() << "TLS is not available in this build";
-    const TestCertificates& certificates = GetTestCertificates();
-    const std::string caFile = "MailSMTPCAFile=" + certificates.sCAFile + "\n";
-    const std::string notVerified = "Warning: " + kOutcome +
-                                    "the SMTP server's certificate is not verified (MailSMTPVerifyPeer=N): a server "
-                                    "posing as localhost would receive the mails and the login";
+// operator through a plain SMTP server: one that asks for AUTH LOGIN, and a
+// relay without AUTH (with a settings file without the account).
+TEST_F(MailHandlerFixture, ARefusedLoginIsMailed) {
     const struct {
         const char* name;
         const char* serverAuth;
-        std::vector<std::string> serverTls;
-        const char* host;
         bool bAccount;
-        std::string settings;
-        std::vector<std::string> setUpWarnings;
+        const char* settings;
+        const char* login;
     } cases[] = {
-        {"submission server: STARTTLS, then AUTH LOGIN, checked against the CA file", "login",
-         SmtpServerTlsArguments(certificates.sLocalhost, false), "localhost", true,
-         "MailSMTPSecurity=StartTLS\nMailSMTPVerifyPeer=Y\n" + caFile, {}},
-        {"TLS from the first byte, AUTH PLAIN, the address checked", "plain",
-         SmtpServerTlsArguments(certificates.sLocalhost, true), "127.0.0.1", true,
-         "MailSMTPSecurity=tls\nMailSMTPAuth=PLAIN\n" + caFile, {}},
-        {"relay without AUTH", "none", {}, "127.0.0.1", false, "MailSMTPAuth=none\n", {}},
-        {"lab relay with an expired certificate, not checked", "login",
-         SmtpServerTlsArguments(certificates.sExpired, true), "localhost", true,
-         "MailSMTPSecurity=TLS\nMailSMTPVerifyPeer=N\n" + caFile, {notVerified}},
+        {"AUTH LOGIN", "login", true, "", "alerts"},
+        {"relay without AUTH", "none", false, "MailSMTPAuth=none\n", "<none>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SmtpTestServer& smtp = StartSmtp(c.serverAuth, c.serverTls);
-        Restart((SmtpSettings("ops@example.org", c.host, c.bAccount) + c.settings + "MailSendErrors=Y\n").c_str());
+        SmtpTestServer& smtp = StartSmtp(c.serverAuth, {});
+        Restart((SmtpSettings("ops@example.org", "127.0.0.1", c.bAccount) + c.settings + "MailSendErrors=Y\n").c_str());
         EXPECT_EQ(ServeLogin("#2 Login refused\r\n"), -1);
 
         ASSERT_TRUE(smtp.WaitForMails(1));
         const ReceivedMail mail = smtp.Mails().front();
-        EXPECT_EQ(FromHex(mail.First("body_hex")),
-                  kStamp + "Error (2)>: StartQuotesThread(): login failed [login:password fields].");
-        EXPECT_EQ(mail.First("auth_login"), std::string(c.serverAuth) == "none" ? "<none>" : "alerts");
-        std::vector<std::string> expected = {"Error (2): StartQuotesThread(): login failed [login:password fields]."};
-        expected.insert(expected.end(), c.setUpWarnings.begin(), c.setUpWarnings.end());
-        expected.push_back("event: " + kOutcome + "SMTP server is connected");
-        EXPECT_EQ(AlertLines(), expected);
+        EXPECT_EQ(FromHex(mail.First("body_hex")), kLoginRefusedMail);
+        EXPECT_EQ(mail.First("auth_login"), c.login);
+        EXPECT_EQ(AlertLines(), (std::vector<std::string>{kLoginRefusedError, "event: " + kOutcome + "SMTP server is connected"}));
         // Gives the connection back while its server still runs.
         vantrel::testing::ResetMailHandler();
     }
-}
-
-// A server whose certificate does not prove it is refused at set-up and again
-// when the mail is sent, and gets nothing; both warnings quote the handshake's
-// reason rather than the server's last reply (STARTTLS's 220).
-TEST_F(MailHandlerFixture, AServerFailingTheCertificateCheckGetsNothingAndTheWarningsSayWhy) {
-    if (!platform::TlsAvailable()) GTEST_SKIP() << "TLS is not available in this build";
-    const TestCertificates& certificates = GetTestCertificates();
-    SmtpTestServer& smtp = StartSmtp("login", SmtpServerTlsArguments(certificates.sUntrusted, false));
-    Restart((SmtpSettings("ops@example.org", "localhost") + "MailSMTPSecurity=starttls\nMailSMTPCAFile=" +
-             certificates.sCAFile + "\nMailSendErrors=Y\n")
-                .c_str());
-    OutputError2Log(1, "e1");
-
-    const std::string failed = "Failed to connect to the SMTP server: TLS handshake failed: ";
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::vector<std::string> lines = AlertLines();
-        return !lines.empty() && lines.back().rfind("Warning: " + failed, 0) == 0;
-    })) << LogText();
-    const std::vector<std::string> lines = AlertLines();
-    ASSERT_GE(lines.size(), 4u);
-    const std::string handshake =
-        "Warning: TLS handshake with the SMTP server localhost on port " + std::to_string(smtp.port()) + " failed: ";
-    ASSERT_EQ(lines[1].rfind(handshake, 0), 0u) << lines[1];
-    const std::string reason = lines[1].substr(handshake.size(), lines[1].rfind(", GetLastError() returns: ") -
-                                                                      handshake.size());
-    EXPECT_NE(reason.find("unable to get local issuer certificate"), std::string::npos) << reason;
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
-              (std::vector<std::string>{"Error (1): e1", lines[1], "Warning: " + kOutcome + failed + reason,
-                                        "event: " + kOutcome + "SMTP server is connected"}));
-    EXPECT_EQ(lines.back(), "Warning: " + failed + reason);
-    EXPECT_TRUE(smtp.Mails().empty());
-}
-
-// MAPI results 0, 1 (user abort) and 3 (login failure) count as sent; any
-// other is a warning, logged and not mailed in turn. An address of 74
-// characters fits the address field ("SMTP:" and a terminator make 80); a
-// longer one is refused, never cut or written past the field.
-TEST_F(MailHandlerFixture, MapiResultsAndAddressLengths) {
-    const std::string fits = std::string(62, 'a') + "@example.org";
-    const std::string tooLong = "b" + fits;
-    ASSERT_EQ(fits.size(), 74u);
-    const struct {
-        const std::string& address;
-        const char* result;
-        std::vector<std::string> warnings;
-        std::size_t nSends;
-    } cases[] = {
-        {fits, "0", {}, 1},
-        {fits, "1", {}, 1},
-        {fits, "3", {}, 1},
-        {fits, "2", {"Warning: Failed to send e-mail using MAPISendMail function."}, 1},
-        {tooLong, "0",
-         {"Warning: SendMAPIMail(): the recipient address has 75 characters, more than the 74 that fit; no mail sent to " +
-          tooLong},
-         0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.address.size());
-        SCOPED_TRACE(c.result);
-        Restart((MapiSettings(c.address) + kMailSendAll).c_str());
-        ::setenv("VANTREL_TEST_MAPI_SEND_RESULT", c.result, 1);
-        OutputError2Log(1, "e1");
-
-        std::vector<std::string> expected = {"Error (1): e1", kMapiLoaded};
-        expected.insert(expected.end(), c.warnings.begin(), c.warnings.end());
-        EXPECT_EQ(MailLogLines(), expected);
-        std::vector<std::string> recipients;
-        for (const std::string& call : MapiCalls()) {
-            if (call.rfind("recipient|", 0) == 0) recipients.push_back(call);
-        }
-        EXPECT_EQ(recipients, std::vector<std::string>(
-                                  c.nSends, "recipient|1|Corvel Technical Support|SMTP:" + c.address + "|0"));
-    }
-}
-
-// A log that cannot be written drops its line, and the alert still goes out.
-TEST_F(MailHandlerFixture, AlertsGoOutWhenTheLogCannotBeWritten) {
-    Restart((MapiSettings() + "MailSendErrors=Y\n").c_str());
-    OutputError2Log(2, "logged");
-
-    // The day's event file cannot be opened after midnight.
-    std::filesystem::create_directory(logDir.path() + "/GLOBAL20261209.event.log");
-    clock.set(EpochMillis(2026, 12, 9, 0, 0, 1));
-    OutputError2Log(2, "after midnight");
-    OutputError2Log(2, "and again");
-
-    // The log directory cannot be created at all.
-    const std::string blocked = dir / "blocked";
-    WriteFile(blocked, "a file where the directory should be");
-    ::setenv("VANTREL_LOG_DIR", (blocked + "/log").c_str(), 1);
-    vantrel::testing::ResetFileLog();
-    OutputError2Log(2, "no log");
-    ::setenv("VANTREL_LOG_DIR", logDir.path().c_str(), 1);
-    vantrel::testing::ResetFileLog();
-    std::filesystem::remove(logDir.path() + "/GLOBAL20261209.event.log");
-
-    EXPECT_EQ(MapiNotes(), (std::vector<std::string>{
-                               kStamp + "Error (2)>: logged",
-                               "<20261209-00:00:01, Error (2)>: after midnight",
-                               "<20261209-00:00:01, Error (2)>: and again",
-                               "<20261209-00:00:01, Error (2)>: no log",
-                           }));
 }
 
 }  // namespace

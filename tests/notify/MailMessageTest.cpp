@@ -23,6 +23,8 @@ TEST(MailDate, ZonesAndEnglishNames) {
     EXPECT_EQ(FormatMailDate(local), "Sun, 08 Dec 2024 21:05:09 +0530");
 }
 
+// Windows takes its zone from the system settings, not from TZ.
+#if !defined(_WIN32)
 TEST(MailDate, LocalTimeFollowsTheZoneWithItsOffset) {
     const char* saved = std::getenv("TZ");
     const std::string previous = saved ? saved : "";
@@ -43,6 +45,7 @@ TEST(MailDate, LocalTimeFollowsTheZoneWithItsOffset) {
     if (saved) ::setenv("TZ", previous.c_str(), 1); else ::unsetenv("TZ");
     ::tzset();
 }
+#endif
 
 TEST(MailMessage, HeaderBlocks) {
     CMailMessage plain;
@@ -89,7 +92,14 @@ TEST(MailAttachment, PartHeaderQuotesTheParameters) {
     } cases[] = {
         {"/var/log/report.txt", "report.txt", "\"/var/log/report.txt\"", "\"report.txt\""},
         {"/data/q 1;x.log", "q 1;x.log", "\"/data/q 1;x.log\"", "\"q 1;x.log\""},
+#if defined(_WIN32)
+        // "\" separates directories on Windows: the title is the file's own name.
+        {"a\"b\\c", "c", "\"a\\\"b\\\\c\"", "\"c\""},
+        {"C:\\reports\\daily report.txt", "daily report.txt", "\"C:\\\\reports\\\\daily report.txt\"",
+         "\"daily report.txt\""},
+#else
         {"a\"b\\c", "a\"b\\c", "\"a\\\"b\\\\c\"", "\"a\\\"b\\\\c\""},
+#endif
     };
     for (const auto& c : cases) {
         CMailAttachment attachment;

@@ -6,15 +6,23 @@
 #include <ctime>
 #include <future>
 #include <iostream>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <pthread.h>
+#endif
 
 #include "api/Session.h"
+#include "platform/ErrorCodes.h"
 #include "tests/notify/MailFixture.h"
 #include "tests/support/SmtpTestServer.h"
 
 namespace vantrel {
 namespace test {
 namespace {
+
+using platform::kErrorConnectionRefused;
+using platform::kErrorNotConnected;
 
 CMailRequest Request(const CSMTPConnectionRef& connection, const std::string& subject) {
     CMailRequest request;
@@ -58,17 +66,17 @@ TEST_F(MailRequestsTest, OnlyTheMailThreadIsTheMailThread) {
     public:
         explicit ProbeStream(std::promise<bool>* pUsedOnMailThread) : m_pUsed(pUsedOnMailThread) {}
         ConnectResult Connect(const std::string&, int, int, int* pnError) override {
-            *pnError = ECONNREFUSED;
+            *pnError = kErrorConnectionRefused;
             return ConnectResult::Failed;
         }
         bool Send(std::string_view, int, int* pnError) override {
             if (m_pUsed != nullptr) m_pUsed->set_value(IsMailThread());
             m_pUsed = nullptr;
-            *pnError = ENOTCONN;
+            *pnError = kErrorNotConnected;
             return false;
         }
         long Receive(char*, std::size_t, int, int* pnError) override {
-            *pnError = ENOTCONN;
+            *pnError = kErrorNotConnected;
             return -1;
         }
         void Close() noexcept override {}
@@ -139,6 +147,15 @@ TEST_F(MailRequestsTest, MailsStillGoOutAfterLogoffAndLoginCycles) {
 TEST_F(MailRequestsTest, AnIdleMailThreadUsesNoMeasurableCpu) {
     ASSERT_TRUE(LaunchMailRequestsThread());
     ASSERT_TRUE(WaitUntil([&] { return container.GetRefsCount() == 1; }));  // the thread is in its loop
+#if defined(_WIN32)
+    const HANDLE thread = vantrel::testing::MailThreadHandle();
+    const auto cpuNanoseconds = [&] {
+        FILETIME created, exited, kernel, user;
+        ::GetThreadTimes(thread, &created, &exited, &kernel, &user);
+        const auto ticks = [](const FILETIME& t) { return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        return (ticks(kernel) + ticks(user)) * 100;
+    };
+#else
     clockid_t clock;
     ASSERT_EQ(::pthread_getcpuclockid(vantrel::testing::MailThreadHandle(), &clock), 0);
     const auto cpuNanoseconds = [&] {
@@ -146,6 +163,7 @@ TEST_F(MailRequestsTest, AnIdleMailThreadUsesNoMeasurableCpu) {
         ::clock_gettime(clock, &t);
         return t.tv_sec * 1000000000LL + t.tv_nsec;
     };
+#endif
     const long long before = cpuNanoseconds();
     std::this_thread::sleep_for(std::chrono::seconds(5));  // the span measured, not a synchronisation
     const long long used = cpuNanoseconds() - before;

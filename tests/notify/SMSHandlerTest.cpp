@@ -52,7 +52,7 @@ TEST_F(SmsFixture, SetUpThatCannotSendSaysWhyAndSendsNothing) {
             LogFirstAlerts(c.settings, "VANTREL_SMS_GATEWAY", c.gateway, c.control, c.setUpLines);
         EXPECT_EQ(LogLines(), expected);
         EXPECT_EQ(Calls(), c.calls);
-        for (const char* name : kControls) ::unsetenv(name);
+        for (const char* name : kControls) platform::UnsetEnvironment(name);
     }
 }
 

@@ -2,16 +2,21 @@
 // faults a real server or network produces.
 #include "notify/SMTPConnection.h"
 
-#include <cerrno>
 #include <chrono>
 
 #include "notify/MailRequests.h"
+#include "platform/ErrorCodes.h"
 #include "tests/notify/MailFixture.h"
 #include "tests/support/SmtpFaultServer.h"
 
 namespace vantrel {
 namespace test {
 namespace {
+
+using platform::kErrorConnectionRefused;
+using platform::kErrorNotConnected;
+using platform::kErrorTimedOut;
+using platform::kErrorUnexpectedReply;
 
 using Dialogue = SmtpFaultServer::Dialogue;
 using Then = SmtpFaultServer::Then;
@@ -41,15 +46,15 @@ TEST_F(SMTPConnectionTest, LoginDialogues) {
         long long minMs = 0, maxMs = 30000;
     } cases[] = {
         {"greeting not 220", {{"", {"554 5.3.2 no service\r\n"}}, SmtpFaultServer::Quit()}, false,
-         {"An unexpected SMTP login response was received."}, "554 5.3.2 no service", EPROTO},
+         {"An unexpected SMTP login response was received."}, "554 5.3.2 no service", kErrorUnexpectedReply},
         {"AUTH LOGIN refused", {kGreeting, kEhlo, {"AUTH LOGIN", {"502 5.5.2 not implemented\r\n"}}, SmtpFaultServer::Quit()},
-         false, {"An unexpected AUTH LOGIN response was received."}, "502 5.5.2 not implemented", EPROTO},
+         false, {"An unexpected AUTH LOGIN response was received."}, "502 5.5.2 not implemented", kErrorUnexpectedReply},
         {"prompts in other letter case",
          {kGreeting, kEhlo, {"AUTH LOGIN", {"334 VVNFUk5BTUU6\r\n"}}, {SmtpFaultServer::kAnyLine, {"334 cGFzc3dvcmQ6\r\n"}},
           kPassword, SmtpFaultServer::Quit()},
          true, {}, kAccepted, 0},
         {"unknown prompt", {kGreeting, kEhlo, {"AUTH LOGIN", {"334 Rm9vOg==\r\n"}}, SmtpFaultServer::Quit()}, false,
-         {"An unexpected username response was received."}, "334 Rm9vOg==", EPROTO},
+         {"An unexpected username response was received."}, "334 Rm9vOg==", kErrorUnexpectedReply},
         {"multi-line EHLO in two segments",
          {kGreeting, {"EHLO ", {"250-fault.test\r\n250-SIZE 1000\r\n", "250-AUTH LOGIN\r\n250 HELP\r\n"}}, kAuth, kUser,
           kPassword, SmtpFaultServer::Quit()},
@@ -57,7 +62,7 @@ TEST_F(SMTPConnectionTest, LoginDialogues) {
         {"password refused",
          {kGreeting, kEhlo, kAuth, kUser, {SmtpFaultServer::kAnyLine, {"535 5.7.8 invalid credentials\r\n"}},
           SmtpFaultServer::Quit()},
-         false, {"An unexpected password response was received."}, "535 5.7.8 invalid credentials", EPROTO},
+         false, {"An unexpected password response was received."}, "535 5.7.8 invalid credentials", kErrorUnexpectedReply},
         // The server closes before the reply is complete: the read fails at
         // once (code 0), long before the reply time-out.
         {"close mid-reply", {kGreeting, {"EHLO ", {"250-fault.test\r\n"}, Then::Close}}, false,
@@ -65,7 +70,7 @@ TEST_F(SMTPConnectionTest, LoginDialogues) {
          "250-fault.test\r\n", 0, 60000, 0, 30000},
         // Silence: the EHLO reply and then QUIT's each time out.
         {"silence", {kGreeting, {"EHLO ", {}, Then::Silence}}, false,
-         {"An unexpected QUIT response was received.", "An unexpected EHLO response was received."}, "", ETIMEDOUT,
+         {"An unexpected QUIT response was received.", "An unexpected EHLO response was received."}, "", kErrorTimedOut,
          CSMTPConnection::kReplyTimeoutMs, 2 * CSMTPConnection::kReplyTimeoutMs, 30000},
     };
     for (const auto& c : cases) {
@@ -164,7 +169,7 @@ TEST_F(SMTPConnectionTest, RefusedTransactionStepsFailWithTheirWarningAndReply) 
             EXPECT_FALSE(connection.SendMessage(message));
             EXPECT_EQ(Warnings(), std::vector<std::string>{c.warning});
             EXPECT_EQ(connection.GetLastCommandResponse(), c.reply);
-            EXPECT_EQ(connection.GetLastError(), EPROTO);
+            EXPECT_EQ(connection.GetLastError(), kErrorUnexpectedReply);
         }
         EXPECT_TRUE(server.Finish()) << server.Failure();
     }
@@ -200,9 +205,9 @@ TEST_F(SMTPConnectionTest, WithTheServerDownAMailCostsOneSendAndOneReconnectThen
     CMailRequest request = Request(new CSMTPConnection("127.0.0.1", down.port(), "alerts", "Sm7p-Pa55"));
     EXPECT_FALSE(request.SendMail());
     EXPECT_EQ(Warnings(), (std::vector<std::string>{
-                              "Failed in call to send MAIL command, GetLastError() returns: " + std::to_string(ENOTCONN),
+                              "Failed in call to send MAIL command, GetLastError() returns: " + std::to_string(kErrorNotConnected),
                               "Could not connect to the SMTP server 127.0.0.1 on port " + std::to_string(down.port()) +
-                                  ", GetLastError() returns: " + std::to_string(ECONNREFUSED),
+                                  ", GetLastError() returns: " + std::to_string(kErrorConnectionRefused),
                               "Failed to connect to the SMTP server: ",
                           }));
     EXPECT_EQ(CountLogLines("event: Already disconnected from SMTP server, doing nothing."), 2u);

@@ -1,13 +1,13 @@
 // The SMTP client over TLS (STARTTLS and TLS from the first byte) and with
 // AUTH PLAIN or no AUTH: against a real server (aiosmtpd) holding
 // certificates made by the test, and against scripted faults.
-#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <thread>
 
 #include "notify/SMTPConnection.h"
 #include "platform/TlsStream.h"
+#include "platform/ErrorCodes.h"
 #include "tests/notify/MailFixture.h"
 #include "tests/support/SmtpFaultServer.h"
 #include "tests/support/SmtpTestServer.h"
@@ -16,6 +16,10 @@
 namespace vantrel {
 namespace test {
 namespace {
+
+using platform::kErrorCanceled;
+using platform::kErrorTimedOut;
+using platform::kErrorUnexpectedReply;
 
 using Security = SMTPOptions::Security;
 using Auth = SMTPOptions::Auth;
@@ -133,7 +137,7 @@ TEST_F(SMTPTlsTest, CertificatesThatDoNotProveTheServerAreRefusedUnlessVerificat
                                        Options(c.security, Auth::Login, c.caFile));
             EXPECT_FALSE(connection.Connect());
             EXPECT_FALSE(connection.IsConnected());
-            EXPECT_EQ(connection.GetLastError(), EPROTO);
+            EXPECT_EQ(connection.GetLastError(), kErrorUnexpectedReply);
             CMailMessage mail = Mail();
             EXPECT_FALSE(connection.SendMessage(mail));
             const std::vector<std::string> warnings = Warnings();
@@ -142,7 +146,7 @@ TEST_F(SMTPTlsTest, CertificatesThatDoNotProveTheServerAreRefusedUnlessVerificat
                 "TLS handshake with the SMTP server localhost on port " + std::to_string(server.port()) + " failed: ";
             EXPECT_EQ(warnings[0].rfind(prefix, 0), 0u) << warnings[0];
             EXPECT_NE(warnings[0].find(c.reason), std::string::npos) << warnings[0];
-            EXPECT_NE(warnings[0].find(", GetLastError() returns: " + std::to_string(EPROTO)), std::string::npos);
+            EXPECT_NE(warnings[0].find(", GetLastError() returns: " + std::to_string(kErrorUnexpectedReply)), std::string::npos);
         }
         EXPECT_EQ(server.Mails().size(), 0u);
 
@@ -173,13 +177,13 @@ TEST_F(SMTPTlsTest, StartTlsIsNeverSkippedAndAFailedHandshakeEndsTheConnection) 
           SmtpFaultServer::Quit()},
          "The SMTP server does not offer STARTTLS; the connection is closed rather than continued without "
          "encryption.",
-         EPROTO,
+         kErrorUnexpectedReply,
          "250-fault.test\r\n250-AUTH LOGIN PLAIN\r\n250 STARTTLSX"},
         {"STARTTLS refused",
          Security::StartTls,
          {greeting, ehloWithStartTls, {"STARTTLS", {"454 4.7.0 TLS not available\r\n"}}, SmtpFaultServer::Quit()},
          "An unexpected STARTTLS response was received.",
-         EPROTO,
+         kErrorUnexpectedReply,
          "454 4.7.0 TLS not available"},
         // A reply that follows the 220 before the handshake was not sent by
         // the server the handshake will prove.
@@ -188,13 +192,13 @@ TEST_F(SMTPTlsTest, StartTlsIsNeverSkippedAndAFailedHandshakeEndsTheConnection) 
          {greeting, ehloWithStartTls, {"STARTTLS", {"220 go ahead\r\n250 AUTH accepted\r\n"}},
           SmtpFaultServer::Quit()},
          "An unexpected STARTTLS response was received.",
-         EPROTO,
+         kErrorUnexpectedReply,
          "220 go ahead"},
         // After a failed handshake the last reply is its reason (any, from
         // OpenSSL, for the first), for the caller's own warning.
         {"a plain server where TLS is expected", Security::Tls, {{"", {"220 fault.test ESMTP\r\n"}, Then::Silence}},
-         tlsFailed, EPROTO, ""},
-        {"a silent server", Security::Tls, {{"", {}, Then::Silence}}, tlsFailed, ETIMEDOUT,
+         tlsFailed, kErrorUnexpectedReply, ""},
+        {"a silent server", Security::Tls, {{"", {}, Then::Silence}}, tlsFailed, kErrorTimedOut,
          "the server did not answer in time"},
     };
     for (const auto& c : cases) {
@@ -298,7 +302,7 @@ TEST_F(SMTPTlsTest, HandshakesAndTlsReadsEndOnTheirTimeOutOrAtTheWakeEvent) {
             const long long elapsed = MillisecondsSince(start);
             if (waker.joinable()) waker.join();
             EXPECT_TRUE(bFailed);
-            EXPECT_EQ(error, bWake ? ECANCELED : ETIMEDOUT);
+            EXPECT_EQ(error, bWake ? kErrorCanceled : kErrorTimedOut);
             EXPECT_LT(elapsed, 5000);
             if (!bWake) {
                 EXPECT_GE(elapsed, 250);

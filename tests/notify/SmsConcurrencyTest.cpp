@@ -44,7 +44,7 @@ TEST_F(SmsFixture, TwoThreadsAtTheFirstSetUpCreateOneGateway) {
 TEST_F(SmsFixture, AlertsTheSettingsDropDoNotWaitForASlowGateway) {
     Restart((std::string(kSmsAccount) + "SMSToMobileNumber=+4411\nSMSSendErrors=Y\nSMSErrorsSeverityCode=1\n").c_str());
     const std::string gate = dir / "gate";
-    ::setenv("VANTREL_TEST_SMS_GATE", gate.c_str(), 1);
+    platform::SetEnvironment("VANTREL_TEST_SMS_GATE", gate.c_str());
 
     std::thread slow([] { OutputError2Log(1, "slow"); });
     ASSERT_TRUE(WaitUntil([&] { return SentTexts().size() == 1; }));

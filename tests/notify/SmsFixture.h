@@ -1,7 +1,8 @@
 // SMS alerts end to end inside the test process: a settings file, the
-// recording gateway plug-in (tests/notify/recording_gateway.c) and the log
-// facade. The settings store and the SMS handler are set up once per process;
-// Restart() starts both over, as a new process would.
+// recording gateway (the plug-in tests/notify/recording_gateway.c; on Windows
+// the COM server tests/notify/recording_com_gateway.c, registered for the
+// test) and the log facade. The settings store and the SMS handler are set up
+// once per process; Restart() starts both over, as a new process would.
 #pragma once
 
 #include <cstdlib>
@@ -11,6 +12,9 @@
 #include "config/Config.h"
 #include "notify/SMSHandler.h"
 #include "tests/api/SessionFixture.h"
+#if defined(_WIN32)
+#include "tests/notify/GatewayRegistration.h"
+#endif
 
 namespace vantrel {
 namespace test {
@@ -43,10 +47,14 @@ class SmsFixture : public SessionFixture {
 protected:
     void SetUp() override {
         SessionFixture::SetUp();
-        ::setenv("VANTREL_CONFIG", configFile.c_str(), 1);
-        ::setenv("VANTREL_SMS_GATEWAY", VANTREL_RECORDING_GATEWAY, 1);
-        ::setenv("VANTREL_TEST_SMS_RECORD", recordFile.c_str(), 1);
-        for (const char* name : kControls) ::unsetenv(name);
+        platform::SetEnvironment("VANTREL_CONFIG", configFile.c_str());
+#if defined(_WIN32)
+        ASSERT_TRUE(RegisterGatewayServer(VANTREL_RECORDING_GATEWAY));
+#else
+        platform::SetEnvironment("VANTREL_SMS_GATEWAY", VANTREL_RECORDING_GATEWAY);
+#endif
+        platform::SetEnvironment("VANTREL_TEST_SMS_RECORD", recordFile.c_str());
+        for (const char* name : kControls) platform::UnsetEnvironment(name);
         vantrel::testing::ResetConfigStore();
         ResetHandlers();
     }
@@ -54,10 +62,14 @@ protected:
     void TearDown() override {
         ResetHandlers();
         EXPECT_EQ(LogText().find(kSmsPassword), std::string::npos) << "the SMS password reached the log";
-        for (const char* name : kControls) ::unsetenv(name);
-        ::unsetenv("VANTREL_SMS_GATEWAY");
-        ::unsetenv("VANTREL_TEST_SMS_RECORD");
-        ::unsetenv("VANTREL_CONFIG");
+        for (const char* name : kControls) platform::UnsetEnvironment(name);
+#if defined(_WIN32)
+        EXPECT_TRUE(UnregisterGatewayServer());
+#else
+        platform::UnsetEnvironment("VANTREL_SMS_GATEWAY");
+#endif
+        platform::UnsetEnvironment("VANTREL_TEST_SMS_RECORD");
+        platform::UnsetEnvironment("VANTREL_CONFIG");
         vantrel::testing::ResetConfigStore();
         SessionFixture::TearDown();
     }
@@ -79,23 +91,30 @@ protected:
         vantrel::testing::ResetConfigStore();
     }
 
+    // Sets a recording plug-in's control, given as "NAME=value".
+    static void SetControl(const std::string& control) {
+        const std::string::size_type at = control.find('=');
+        platform::SetEnvironment(control.substr(0, at).c_str(), control.substr(at + 1));
+    }
+
     // The recording gateway's lines, texts unescaped.
     std::vector<std::string> Calls() const { return RecordedCalls(recordFile); }
 
     // Starts afresh with `settings` ("-": no settings file), the environment
-    // variable `plugin` naming `path` (nullptr: unset) and the recording
-    // plug-in's `control` ("NAME=value", or ""), then logs the first warning
-    // ("w1", which sets the handlers up) and an error ("e1"). Returns the log
-    // lines expected when the set-up logged `setUpLines`.
+    // variable `plugin` naming `path` (nullptr: unset; no `plugin`: left as
+    // it is) and the recording plug-in's `control` ("NAME=value", or ""),
+    // then logs the first warning ("w1", which sets the handlers up) and an
+    // error ("e1"). Returns the log lines expected when the set-up logged
+    // `setUpLines`.
     std::vector<std::string> LogFirstAlerts(const std::string& settings, const char* plugin, const char* path,
                                             const char* control, const std::vector<std::string>& setUpLines) {
         Restart(settings == "-" ? nullptr : settings.c_str());
-        if (path != nullptr) {
-            ::setenv(plugin, path, 1);
-        } else {
-            ::unsetenv(plugin);
+        if (plugin != nullptr && path != nullptr) {
+            platform::SetEnvironment(plugin, path);
+        } else if (plugin != nullptr) {
+            platform::UnsetEnvironment(plugin);
         }
-        if (*control != '\0') ::putenv(const_cast<char*>(control));
+        if (*control != '\0') SetControl(control);
 
         OutputWarning2Log("w1");
         OutputError2Log(1, "e1");

@@ -9,17 +9,8 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "platform/Module.h"
-
 namespace vantrel::test {
 namespace {
-
-// The test programs are not the DLL, whose load starts the socket layer:
-// start it once for them.
-void StartSocketsOnce() {
-    static const bool bStarted = platform::StartSocketLayer();
-    if (!bStarted) throw std::runtime_error("WSAStartup failed");
-}
 
 SOCKET Native(int socket) { return static_cast<SOCKET>(static_cast<intptr_t>(socket)); }
 
@@ -32,7 +23,6 @@ sockaddr_in Loopback(int port) {
 }
 
 int BoundSocket(int* pnPort) {
-    StartSocketsOnce();
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
     sockaddr_in address = Loopback(0);

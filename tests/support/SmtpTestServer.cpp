@@ -1,42 +1,15 @@
 #include "tests/support/SmtpTestServer.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
-#include <spawn.h>
-#include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace vantrel::test {
-namespace {
 
-std::string ScriptPath() {
+std::string SmtpServerScript() {
     const char* source = std::getenv("VANTREL_TEST_SOURCE_DIR");
     return std::string(source != nullptr ? source : VANTREL_SOURCE_DIR) + "/tests/support/smtp_server.py";
 }
-
-// The first line the child writes, within `timeoutMs`.
-std::string ReadFirstLine(int fd, int timeoutMs) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char c = 0;
-    while (line.empty() || line.back() != '\n') {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) != 1 || ::read(fd, &c, 1) != 1) break;
-        line += c;
-    }
-    return line;
-}
-
-}  // namespace
 
 std::vector<std::string> ReceivedMail::All(const std::string& key) const {
     std::vector<std::string> values;
@@ -69,43 +42,13 @@ std::string FromHex(const std::string& hex) {
 SmtpTestServer::SmtpTestServer(std::string user, std::string password, std::string auth,
                                std::vector<std::string> extraArguments)
     : m_sUser(std::move(user)), m_sPassword(std::move(password)) {
-    std::vector<std::string> arguments = {"/usr/bin/python3", ScriptPath(), "--dir", m_dir.path(),
-                                          "--user", m_sUser, "--password", m_sPassword, "--auth", auth};
+    std::vector<std::string> arguments = {"--dir", ServerPath(m_dir.path()), "--user", m_sUser, "--password", m_sPassword,
+                                          "--auth", auth};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    int input[2], output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    ::posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ::close(output[1]);
-    m_stdin = input[1];
-    if (spawned != 0) {
-        ::close(output[0]);
-        throw std::runtime_error("cannot start " + ScriptPath());
-    }
-    m_nPid = pid;
-    const std::string ready = ReadFirstLine(output[0], kWaitMs);
-    ::close(output[0]);
-    if (ready.rfind("PORT ", 0) != 0) throw std::runtime_error("the SMTP test server did not start: " + ready);
-    m_nPort = std::stoi(ready.substr(5));
+    m_nPort = Start(arguments);
 }
 
-SmtpTestServer::~SmtpTestServer() {
-    // Closing its stdin stops the server; SIGTERM too, should it not read.
-    ::close(m_stdin);
-    ::kill(m_nPid, SIGTERM);
-    int status = 0;
-    ::waitpid(m_nPid, &status, 0);
-}
+SmtpTestServer::~SmtpTestServer() { Stop(); }
 
 std::vector<ReceivedMail> SmtpTestServer::Mails() const {
     std::vector<std::string> names;

@@ -1,7 +1,8 @@
 // A real SMTP server for tests: smtp_server.py (aiosmtpd) started on a free
 // loopback port with the system Python, and stopped with the object. Every
 // mail it receives is read back as the summary the script writes (see
-// smtp_server.py).
+// smtp_server.py). A Windows test under Wine starts it the same way, as a
+// Linux program (Wine programs share the machine's loopback).
 #pragma once
 
 #include <string>
@@ -48,13 +49,24 @@ public:
     bool WaitForMails(std::size_t count, int timeoutMs = kWaitMs) const;
 
 private:
+    // Starts the script with `arguments` (after the interpreter and the
+    // script) and returns its port; throws when it does not start.
+    int Start(const std::vector<std::string>& arguments);
+    void Stop() noexcept;
+
     TempDir m_dir;
     std::string m_sUser;
     std::string m_sPassword;
-    int m_nPid = -1;
+    int m_nPid = -1;   // Linux: the child; its stdin stops it
     int m_stdin = -1;
     int m_nPort = 0;
 };
+
+// Where smtp_server.py is.
+std::string SmtpServerScript();
+// `path` as the server, a Linux program, names it: the same on Linux; under
+// Wine the Linux path of a Windows path.
+std::string ServerPath(const std::string& path);
 
 }  // namespace test
 }  // namespace vantrel

@@ -3,6 +3,13 @@
 
 Prints "PORT <n>" on stdout once it accepts connections, and stops on SIGTERM
 or when its stdin is closed (so it never outlives the test that started it).
+A starter that cannot hand it pipes (a Windows test under Wine, which starts
+Linux programs without them) passes --port-file, where the same line appears
+(by a rename, so never half-written), and --stop-file, whose creation stops
+the server. Such a server cannot see its starter (Wine starts it detached),
+so it also stops when the stop file's directory is removed or after
+--max-seconds, and writes the stop file's name with ".stopped" appended once
+it has stopped.
 
 Each mail received is stored in --dir as <n>.eml (the DATA bytes) and <n>.txt,
 a summary of the envelope and of the mail as Python's email package reads it,
@@ -98,7 +105,12 @@ def main():
     parser.add_argument("--starttls", action="store_true")
     parser.add_argument("--implicit-tls", action="store_true")
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--port-file")
+    parser.add_argument("--stop-file")
+    parser.add_argument("--max-seconds", type=float, default=600)
     args = parser.parse_args()
+    if bool(args.port_file) != bool(args.stop_file):
+        parser.error("--port-file and --stop-file go together")
 
     tls = None
     if args.tls_cert:
@@ -129,18 +141,37 @@ def main():
 
         server = await loop.create_server(protocol, "127.0.0.1", 0,
                                           ssl=tls if args.implicit_tls else None)
-        print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+        ready = "PORT %d" % server.sockets[0].getsockname()[1]
         stop = asyncio.Event()
         loop.add_signal_handler(signal.SIGTERM, stop.set)
+        if args.port_file:
+            with open(args.port_file + ".tmp", "w") as out:
+                out.write(ready + "\n")
+            os.rename(args.port_file + ".tmp", args.port_file)
+            stop_dir = os.path.dirname(os.path.abspath(args.stop_file))
+            deadline = loop.time() + args.max_seconds
 
-        def stdin_readable():
-            if not os.read(sys.stdin.fileno(), 4096):
+            async def watch():
+                while (not os.path.exists(args.stop_file) and os.path.isdir(stop_dir)
+                       and loop.time() < deadline):
+                    await asyncio.sleep(0.05)
                 stop.set()
 
-        loop.add_reader(sys.stdin.fileno(), stdin_readable)
+            watcher = asyncio.ensure_future(watch())
+        else:
+            print(ready, flush=True)
+
+            def stdin_readable():
+                if not os.read(sys.stdin.fileno(), 4096):
+                    stop.set()
+
+            loop.add_reader(sys.stdin.fileno(), stdin_readable)
         await stop.wait()
         server.close()
         await server.wait_closed()
+        if args.port_file:
+            watcher.cancel()
+            open(args.stop_file + ".stopped", "w").close()
 
     asyncio.run(serve())
 
