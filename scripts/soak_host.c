@@ -101,8 +101,10 @@ int main(int argc, char** argv) {
         const struct timespec until = {start.tv_sec + at, start.tv_nsec};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) != 0) {
         }
-        const unsigned long long nQueries = atomic_load(&g_nQueries);
+        /* Found before queries: a query counts as made before it counts as
+         * found, so a minute never shows more found than made. */
         const unsigned long long nFound = atomic_load(&g_nFound);
+        const unsigned long long nQueries = atomic_load(&g_nQueries);
         printf("minute %d: peak resident %ld kB, resident %ld kB, %llu queries, %llu found\n", minute,
                status_kb("VmHWM"), status_kb("VmRSS"), nQueries - nQueriesBefore, nFound - nFoundBefore);
         fflush(stdout);
