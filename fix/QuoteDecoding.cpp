@@ -24,6 +24,15 @@ const std::string& ReadText(const FIX::FieldMap& map, int tag) {
 // Integer syntax: an optional "-" and one or more digits, within the range of
 // an int. (QuickFIX's own conversion lets a longer number overflow, which
 // would turn a count of 4294967298 into 2.)
+// QuickFIX leaves every BeginString, BodyLength and CheckSum field out of the
+// length and the sum it compares, so a second one would hide its bytes from
+// both checks: each may appear once.
+void RequireOnce(const FIX::FieldMap& map, int tag) {
+    int n = 0;
+    for (auto field = map.begin(); field != map.end(); ++field) n += field->getTag() == tag;
+    if (n > 1) throw FIX::RepeatedTag(tag);
+}
+
 int ReadInt(const FIX::FieldMap& map, int tag) {
     const std::string& text = ReadText(map, tag);
     const bool bNegative = !text.empty() && text[0] == '-';
@@ -103,6 +112,9 @@ std::string SymbolOfPayload(const std::string& payload) {
     // 223); both must be ints.
     ReadInt(message.getHeader(), FIX::FIELD::BodyLength);
     ReadInt(message.getTrailer(), FIX::FIELD::CheckSum);
+    RequireOnce(message.getHeader(), FIX::FIELD::BeginString);
+    RequireOnce(message.getHeader(), FIX::FIELD::BodyLength);
+    RequireOnce(message.getTrailer(), FIX::FIELD::CheckSum);
     return ReadText(message, FIX::FIELD::Symbol);
 }
 

@@ -90,5 +90,18 @@ TEST(PayloadCheck, BodyLengthAndCheckSumBeyondAnIntAreRejected) {
     EXPECT_EQ(SymbolOfPayload(framed("000" + std::to_string(body.size()))), "EUR/USD");
 }
 
+// QuickFIX leaves BeginString and BodyLength fields out of the length it
+// compares: a second one (here with a leading zero in its tag) would smuggle
+// unchecked bytes into a message that passes for well-formed.
+TEST(PayloadCheck, ASecondBeginStringOrBodyLengthIsRejected) {
+    const std::string::size_type afterMsgType = kQuote.find("35=W\x01") + 5;
+    for (const std::string stray : {"09=FEED\x01", "9=7\x01", "08=FIX.4.4\x01"}) {
+        const std::string text = kQuote.substr(0, afterMsgType) + stray +
+                                 kQuote.substr(afterMsgType, kQuote.rfind("10=") - afterMsgType);
+        const std::string payload = test::WithCheckSumText(text + "10=000\x01", std::to_string(test::FixCheckSum(text)));
+        EXPECT_THROW(SymbolOfPayload(payload), FIX::RepeatedTag) << payload;
+    }
+}
+
 }  // namespace
 }  // namespace vantrel
