@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the library and runs every test, in five passes:
+# Builds the library and runs every test, in six passes:
 #   default   RelWithDebInfo build with -Werror: everything built, every test run
 #   release   Release build with -Werror of the library and the tools (what a
 #             user builds; the tests' own code is checked by the other passes)
@@ -8,8 +8,10 @@
 #   tsan      ThreadSanitizer: the tests labelled tsan (every test that starts
 #             threads); only their targets are built
 #   fuzz      clang with libFuzzer: the fuzz targets' short fixed runs
+#   windows   the 32-bit and 64-bit DLLs cross-built with MinGW-w64, the
+#             64-bit tests run under Wine (scripts/test-windows.sh)
 #
-#   scripts/test.sh              all five passes, in this order
+#   scripts/test.sh              all six passes, in this order
 #   scripts/test.sh asan tsan    only the passes named
 #
 # On a fresh Debian 12 machine it first installs what is missing (as root with
@@ -27,7 +29,7 @@ vantrel_install_deps
 
 BUILD_DIR=${BUILD_DIR:-build}
 PASSES=("$@")
-[ ${#PASSES[@]} -gt 0 ] || PASSES=(default release asan tsan fuzz)
+[ ${#PASSES[@]} -gt 0 ] || PASSES=(default release asan tsan fuzz windows)
 JOBS=$(nproc)
 
 # Sanitizer reports end the program with a stack; a test with any report fails.
@@ -95,10 +97,18 @@ build_fuzz() {
 }
 tests_fuzz() { ctest --test-dir "$BUILD_DIR-fuzz" -L fuzz --output-on-failure -j "$JOBS"; }
 
+# Builds and tests in one: the Wine tests run in the foreground, beside the
+# previous pass's tests.
+build_windows() {
+    local start=$SECONDS
+    bash scripts/test-windows.sh
+    echo "=== $pass: built and tested in $((SECONDS - start)) s"
+}
+
 for pass in "${PASSES[@]}"; do
     case $pass in
-        default | release | asan | tsan | fuzz) ;;
-        *) echo "unknown pass: $pass (default, release, asan, tsan, fuzz)" >&2; exit 2 ;;
+        default | release | asan | tsan | fuzz | windows) ;;
+        *) echo "unknown pass: $pass (default, release, asan, tsan, fuzz, windows)" >&2; exit 2 ;;
     esac
 done
 
