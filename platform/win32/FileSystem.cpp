@@ -36,6 +36,10 @@ void MakeDirectories(const std::string& path) {
     }
 }
 
+bool PathExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::string GetEnvironment(const char* name) {
     std::string value(256, '\0');
     for (;;) {

@@ -6,6 +6,7 @@
 
 #include "config/Config.h"
 #include "platform/ErrorCodes.h"
+#include "platform/FileSystem.h"
 #include "tests/api/SessionFixture.h"
 #include "tests/support/HostProcess.h"
 
@@ -472,7 +473,7 @@ TEST_F(SessionTest, SocketThatCannotBeCreatedRefusesTheLogin) {
     // type check of the exception that a failed open throws needs two
     // descriptors of its own).
     WriteFile(logDir / "settings.cfg", "[DEFAULT]\nFlushFlag=N\n");
-    ::setenv("VANTREL_CONFIG", (logDir / "settings.cfg").c_str(), 1);
+    vantrel::platform::SetEnvironment("VANTREL_CONFIG", logDir / "settings.cfg");
     vantrel::testing::ResetConfigStore();
     ASSERT_EQ(ServeLogin(), 1);
     ASSERT_EQ(::Logoff(), 1);
@@ -486,7 +487,7 @@ TEST_F(SessionTest, SocketThatCannotBeCreatedRefusesTheLogin) {
         result = ::Login("127.0.0.1", server.port(), kLogin, kPassword);
     }
 
-    ::unsetenv("VANTREL_CONFIG");
+    vantrel::platform::UnsetEnvironment("VANTREL_CONFIG");
     vantrel::testing::ResetConfigStore();
 
     EXPECT_EQ(result, -1);

@@ -132,29 +132,6 @@ void QuoteServer::Reset() {
 
 bool QuoteServer::ResetsAbortively() { return true; }
 
-QuoteStreamer::QuoteStreamer(std::function<std::string(uint64_t)> batch)
-    : m_batch(std::move(batch)), m_thread([this] { Run(); }) {}
-
-QuoteStreamer::~QuoteStreamer() {
-    m_bStop.store(true);
-    m_thread.join();
-}
-
-void QuoteStreamer::Run() {
-    uint64_t n = 0;
-    while (!m_bStop.load()) {
-        std::string line;
-        if (!m_server.Accept(100)) continue;
-        if (!m_server.ReadLine(line) || !m_server.ReadLine(line) || !m_server.Send("#1 Login granted\r\n")) {
-            continue;
-        }
-        m_nSessions.fetch_add(1);
-        while (!m_bStop.load() && m_server.Send(m_batch(n++)) && !m_server.WaitForClientClose(1)) {
-        }
-        m_server.Close();
-    }
-}
-
 UnansweredPort::UnansweredPort() {
     m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_filler < 0) return;

@@ -1,7 +1,9 @@
-// The test quotes server's reading of what the client sent, the same on
-// every platform; the socket calls are in QuoteServer.cpp (Linux) and
-// QuoteServer_win32.cpp.
+// The test quotes server's reading of what the client sent and the streaming
+// server built on it, the same on every platform; the socket calls are in
+// QuoteServer.cpp (Linux) and QuoteServer_win32.cpp.
 #include "tests/support/QuoteServer.h"
+
+#include <utility>
 
 namespace vantrel::test {
 
@@ -28,6 +30,29 @@ bool QuoteServer::WaitForClientClose(int timeoutMs) {
             deadline - std::chrono::steady_clock::now()).count();
         if (left < 0 || !ClientReadable(static_cast<int>(left))) return false;
         if (!ReceiveSome(0)) return true;
+    }
+}
+
+QuoteStreamer::QuoteStreamer(std::function<std::string(uint64_t)> batch)
+    : m_batch(std::move(batch)), m_thread([this] { Run(); }) {}
+
+QuoteStreamer::~QuoteStreamer() {
+    m_bStop.store(true);
+    m_thread.join();
+}
+
+void QuoteStreamer::Run() {
+    uint64_t n = 0;
+    while (!m_bStop.load()) {
+        std::string line;
+        if (!m_server.Accept(100)) continue;
+        if (!m_server.ReadLine(line) || !m_server.ReadLine(line) || !m_server.Send("#1 Login granted\r\n")) {
+            continue;
+        }
+        m_nSessions.fetch_add(1);
+        while (!m_bStop.load() && m_server.Send(m_batch(n++)) && !m_server.WaitForClientClose(1)) {
+        }
+        m_server.Close();
     }
 }
 
