@@ -159,6 +159,29 @@ TEST_F(SessionTest, ConnectIsBounded) {
         << LogText();
 }
 
+// An IPv6 address as the host: the session and its quotes, and a refused
+// connection reported as over IPv4.
+TEST_F(SessionTest, HostMayBeAnIPv6Address) {
+    if (!LoopbackAvailable("::1")) GTEST_SKIP() << "no IPv6 loopback (::1) here";
+    QuoteServer v6("::1", 0);
+    ASSERT_EQ(ServeLoginAt(v6, "::1"), 1);
+    const uint64_t before = LinesHandled();
+    ASSERT_TRUE(v6.Send("[QT]" + kEur + "\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == before + 1; }));
+    EXPECT_EQ(Stored("EUR/USD"), kEur);
+    EXPECT_EQ(::Logoff(), 1);
+
+    ClosedPort closed("::1");
+    EXPECT_EQ(::Login("::1", closed.port(), kLogin, kPassword), -1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_EQ(WarningAndErrorLines(),
+              (std::vector<std::string>{"Error (2): SendString() Error: Can`t send string: " + std::string(kLogin) +
+                                            "\\r\\n********\\r\\n",
+                                        "Warning: StartQuotesThread(): 'send' socket error = " +
+                                            Code(platform::kErrorConnectionRefused) + "."}))
+        << LogText();
+}
+
 TEST_F(SessionTest, VerdictWaitIsBoundedAndAFailedReadRefuses) {
     vantrel::testing::SetHandshakeTimeouts(5000, 300);
     struct Case {

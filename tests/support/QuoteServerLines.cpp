@@ -3,6 +3,7 @@
 // QuoteServer.cpp (Linux) and QuoteServer_win32.cpp.
 #include "tests/support/QuoteServer.h"
 
+#include <exception>
 #include <utility>
 
 namespace vantrel::test {
@@ -53,6 +54,15 @@ void QuoteStreamer::Run() {
         while (!m_bStop.load() && m_server.Send(m_batch(n++)) && !m_server.WaitForClientClose(1)) {
         }
         m_server.Close();
+    }
+}
+
+bool LoopbackAvailable(const std::string& address) {
+    try {
+        ClosedPort probe(address);
+        return true;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 
