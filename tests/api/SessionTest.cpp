@@ -159,8 +159,8 @@ TEST_F(SessionTest, ConnectIsBounded) {
         << LogText();
 }
 
-// An IPv6 address as the host: the session and its quotes, and a refused
-// connection reported as over IPv4.
+// An IPv6 address as the host: the session and its quotes, a name with an
+// IPv6 and an IPv4 address, and a refused connection reported as over IPv4.
 TEST_F(SessionTest, HostMayBeAnIPv6Address) {
     if (!LoopbackAvailable("::1")) GTEST_SKIP() << "no IPv6 loopback (::1) here";
     QuoteServer v6("::1", 0);
@@ -170,6 +170,14 @@ TEST_F(SessionTest, HostMayBeAnIPv6Address) {
     ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == before + 1; }));
     EXPECT_EQ(Stored("EUR/USD"), kEur);
     EXPECT_EQ(::Logoff(), 1);
+
+    // Where the hosts file gives localhost ::1 as well, that address refuses
+    // and 127.0.0.1 serves.
+    {
+        ClosedPort refusing("::1", server.port());
+        ASSERT_EQ(ServeLoginAt(server, "localhost"), 1);
+        EXPECT_EQ(::Logoff(), 1);
+    }
 
     ClosedPort closed("::1");
     EXPECT_EQ(::Login("::1", closed.port(), kLogin, kPassword), -1);

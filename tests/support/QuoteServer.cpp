@@ -15,30 +15,11 @@
 namespace vantrel::test {
 namespace {
 
-// The socket address of numeric `host` ("127.0.0.1", "::1") and `port`;
-// throws when the text is not one.
-socklen_t SocketAddress(const std::string& host, int port, sockaddr_storage* pAddress) {
-    *pAddress = sockaddr_storage{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(pAddress);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(pAddress);
-    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<uint16_t>(port));
-        return sizeof *v4;
-    }
-    if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<uint16_t>(port));
-        return sizeof *v6;
-    }
-    throw std::runtime_error("not a numeric address: " + host);
-}
-
 // A TCP socket bound to `host` and `port` (0: an ephemeral one, stored in
 // *pnPort); throws on failure. An IPv6 socket takes IPv6 only.
 int BoundSocket(const std::string& host, int port, int* pnPort) {
     sockaddr_storage address{};
-    socklen_t length = SocketAddress(host, port, &address);
+    socklen_t length = static_cast<socklen_t>(SocketAddress(host, port, &address));
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
     const int one = 1;
@@ -151,7 +132,7 @@ bool QuoteServer::ResetsAbortively() { return true; }
 
 UnansweredPort::UnansweredPort(const std::string& address, int port) : m_server(address, port, 0) {
     sockaddr_storage target{};
-    const socklen_t targetLength = SocketAddress(address, m_server.port(), &target);
+    const auto targetLength = static_cast<socklen_t>(SocketAddress(address, m_server.port(), &target));
     m_filler = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_filler < 0) return;
     if (::connect(m_filler, reinterpret_cast<const sockaddr*>(&target), targetLength) != 0 &&

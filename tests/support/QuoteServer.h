@@ -11,6 +11,8 @@
 #include <string_view>
 #include <thread>
 
+struct sockaddr_storage;
+
 namespace vantrel {
 namespace test {
 
@@ -144,6 +146,10 @@ private:
     int m_socket = -1;
     int m_nPort = 0;
 };
+
+// The socket address of numeric `host` ("127.0.0.1", "::1") and `port`, and
+// its length; throws when the text is not one.
+int SocketAddress(const std::string& host, int port, sockaddr_storage* pAddress);
 
 // Whether a test can listen on loopback `address` ("::1" is missing where
 // IPv6 is turned off).

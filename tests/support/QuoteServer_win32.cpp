@@ -14,25 +14,6 @@ namespace {
 
 SOCKET Native(int socket) { return static_cast<SOCKET>(static_cast<intptr_t>(socket)); }
 
-// The socket address of numeric `host` ("127.0.0.1", "::1") and `port`;
-// throws when the text is not one.
-int SocketAddress(const std::string& host, int port, sockaddr_storage* pAddress) {
-    *pAddress = sockaddr_storage{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(pAddress);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(pAddress);
-    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<u_short>(port));
-        return sizeof *v4;
-    }
-    if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<u_short>(port));
-        return sizeof *v6;
-    }
-    throw std::runtime_error("not a numeric address: " + host);
-}
-
 int BoundSocket(const std::string& host, int port, int* pnPort) {
     sockaddr_storage address{};
     int length = SocketAddress(host, port, &address);
