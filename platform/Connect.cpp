@@ -2,7 +2,9 @@
 // addresses are tried in the resolver's order, and all of it, the look-up
 // included, stays within the caller's one bound.
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/ConnectSteps.h"
 #include "platform/ErrorCodes.h"
