@@ -1,10 +1,12 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the tools need, when any is missing.
-# clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
+# nftables and iproute2 let the dead-path test drop packets in a network
+# namespace of its own. clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
 # clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
-                  libcurl4-openssl-dev libssl-dev openssl clang-14 libclang-rt-14-dev)
+                  libcurl4-openssl-dev libssl-dev openssl clang-14 libclang-rt-14-dev
+                  nftables iproute2)
 # Only for the benchmark plots (scripts/bench.sh --plots).
 VANTREL_PLOT_PACKAGES=(python3-matplotlib)
 

@@ -24,10 +24,14 @@ sockaddr_in Loopback(int port) {
 }
 
 // A TCP socket bound to 127.0.0.1 on an ephemeral port; throws on failure.
-int BoundSocket(int* pnPort) {
+int BoundSocket(int* pnPort, int port = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in address = Loopback(0);
+    // A restarted server takes its port again while connections of the
+    // earlier one still close (they inherit the option from their listener).
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address = Loopback(port);
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -49,8 +53,8 @@ bool WaitReadable(int fd, int timeoutMs) {
 
 }  // namespace
 
-QuoteServer::QuoteServer(int backlog) {
-    m_listener = BoundSocket(&m_nPort);
+QuoteServer::QuoteServer(int backlog, int port) {
+    m_listener = BoundSocket(&m_nPort, port);
     if (::listen(m_listener, backlog) != 0) {
         ::close(m_listener);
         throw std::runtime_error("listen failed");

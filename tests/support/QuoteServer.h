@@ -20,8 +20,9 @@ constexpr int kWaitMs = 10000;
 class QuoteServer {
 public:
     // `backlog` is handed to listen(); 0 lets the kernel queue a single
-    // connection, which UnansweredPort uses.
-    explicit QuoteServer(int backlog = 16);
+    // connection, which UnansweredPort uses. `port` 0 takes an ephemeral one;
+    // another listens where an earlier server listened (a server restarted).
+    explicit QuoteServer(int backlog = 16, int port = 0);
     ~QuoteServer();
     QuoteServer(const QuoteServer&) = delete;
     QuoteServer& operator=(const QuoteServer&) = delete;

@@ -22,10 +22,10 @@ sockaddr_in Loopback(int port) {
     return address;
 }
 
-int BoundSocket(int* pnPort) {
+int BoundSocket(int* pnPort, int port = 0) {
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = Loopback(port);
     int length = sizeof address;
     if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -46,8 +46,8 @@ bool WaitReadable(int socket, int timeoutMs) {
 
 }  // namespace
 
-QuoteServer::QuoteServer(int backlog) {
-    m_listener = BoundSocket(&m_nPort);
+QuoteServer::QuoteServer(int backlog, int port) {
+    m_listener = BoundSocket(&m_nPort, port);
     if (::listen(Native(m_listener), backlog) != 0) {
         ::closesocket(Native(m_listener));
         throw std::runtime_error("listen failed");
