@@ -178,7 +178,10 @@ int64_t MillisSince(SteadyClock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - since).count();
 }
 
-int64_t MillisUntil(SteadyClock::time_point deadline) { return -MillisSince(deadline); }
+// Rounded up, so that a wait for it never ends before the deadline.
+int64_t MillisUntil(SteadyClock::time_point deadline) {
+    return std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+}
 
 // Seconds with one decimal, for log texts.
 std::string SecondsText(int64_t nMs) {
