@@ -1,8 +1,9 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the tools need, when any is missing.
-# nftables and iproute2 let the dead-path test drop packets in a network
-# namespace of its own. clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
+# clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
 # clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
+# nftables and iproute2 let the dead-path test drop packets in a network
+# namespace of its own.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3 python3-pytest
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
                   libcurl4-openssl-dev libssl-dev openssl clang-14 libclang-rt-14-dev

@@ -9,14 +9,8 @@ if ! command -v nft >/dev/null 2>&1; then
     echo "nft (Debian package nftables) not installed: skipped"
     exit 77
 fi
-flags="--net"
-if ! unshare $flags true 2>/dev/null; then
-    flags="--net --map-root-user"
-    if ! unshare $flags true 2>/dev/null; then
-        echo "network namespaces not available: skipped"
-        exit 77
-    fi
-fi
+. "$(dirname "$0")/../support/unshare_flags.sh"
+unshare_flags "--net"
 if ! unshare $flags sh -c 'ip link set lo up && nft add table inet probe' 2>/dev/null; then
     echo "loopback or nftables cannot be set up in a network namespace: skipped"
     exit 77
