@@ -70,13 +70,21 @@ int Login(const char* host, int port, const char* login, const char* password) {
     if (g_bLogoffRequested.load()) QuotesThreadWakeEvent().Signal();
     const unsigned long long nVersion = g_bQuotesThreadState.setAndVersion(1);
 
+    QuotesThreadParams params;
+    params.login = login;
+    params.password = password;
+    params.host = host;
+    params.port = port;
+    params.nConnectTimeoutMs = g_nConnectTimeoutMs.load();
+    params.settings = ReadFeedSettings();
+
     // Resolving the name counts inside the connect bound.
     g_Socket = platform::CreateTcpSocket();
     g_nConnectError = 0;
-    platform::ConnectTcp(&g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &QuotesThreadWakeEvent(),
+    platform::ConnectTcp(&g_Socket, host, port & 0xFFFF, params.nConnectTimeoutMs, &QuotesThreadWakeEvent(),
                          &g_nConnectError);
+    if (g_nConnectError == 0) ApplyDeadPathBound(g_Socket, params.settings);
 
-    QuotesThreadParams params{login, password};
     if (!g_QuotesThread.Start([&params] { StartQuotesThread(&params); })) {
         platform::CloseSocket(&g_Socket);
         OutputError2Log(1, "Login(): Unable to spawn Quotes thread");

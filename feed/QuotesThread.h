@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "feed/FeedSettings.h"
 #include "platform/Socket.h"
 #include "platform/Sync.h"
 
@@ -56,10 +57,15 @@ platform::WakeEvent& QuotesThreadWakeEvent();
 extern std::atomic<int> g_nVerdictTimeoutMs;
 
 // Handed by Login to the quotes thread; the strings are the caller's and are
-// read only during the handshake, which Login waits for.
+// read only during the handshake, which Login waits for. A thread that
+// reconnects keeps its own copies of what it needs.
 struct QuotesThreadParams {
-    const char* login;
-    const char* password;
+    const char* login = nullptr;
+    const char* password = nullptr;
+    const char* host = nullptr;  // where Login connected, for reconnecting
+    int port = 0;
+    int nConnectTimeoutMs = 10000;
+    FeedSettings settings;
 };
 
 // The thread function. Exit code 0; -1 when `pParams` is null.
@@ -74,5 +80,17 @@ struct QuotesFeedStats {
     std::atomic<uint64_t> nSessions{0};  // sessions ended (thread finished)
 };
 QuotesFeedStats& GetQuotesFeedStats();
+
+// Sets the socket options that bound the detection of a dead path, when
+// `settings` asks for them; a failure is logged as a warning and the session
+// goes on without them.
+void ApplyDeadPathBound(int socket, const FeedSettings& settings);
+
+namespace testing {
+// Shortens the reconnection's first wait and the interval of its attempt
+// events (milliseconds), and fixes the seed of its random waits; 0 keeps the
+// production value (1 s, a minute, a seed of its own).
+void SetReconnectTimings(int nFirstWaitMs, int nEventIntervalMs, uint64_t nSeed);
+}  // namespace testing
 
 }  // namespace vantrel

@@ -62,7 +62,7 @@ void ReportReadFailure(int nError) {
     }
 }
 
-bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError) {
+bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError, bool bReport) {
     char* space = splitter.Reserve(kChunkSize);
     int error = 0;
     const long n = platform::ReceiveSome(socket, space, kChunkSize, &error);
@@ -72,12 +72,12 @@ bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError) {
     }
     if (n < 0 && error == platform::kErrorWouldBlock) return true;
     *pnLastError = n == 0 ? 0 : error;  // an orderly close reads as code 0
-    ReportReadFailure(*pnLastError);
+    if (bReport) ReportReadFailure(*pnLastError);
     return false;
 }
 
 bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int* pnLastError,
-                const platform::WakeEvent* wake, int timeoutMs) {
+                const platform::WakeEvent* wake, int timeoutMs, bool bReport) {
     if (socket == platform::kInvalidSocket) return true;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -91,7 +91,7 @@ bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int
         int error = 0;
         switch (platform::WaitForSocket(socket, false, wake, left, &error)) {
             case platform::WaitResult::Ready:
-                if (!ReceiveChunk(socket, splitter, pnLastError)) return false;
+                if (!ReceiveChunk(socket, splitter, pnLastError, bReport)) return false;
                 break;
             case platform::WaitResult::Woken:
                 *pnLastError = platform::kErrorCanceled;
@@ -101,7 +101,7 @@ bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int
                 [[fallthrough]];
             case platform::WaitResult::Failed:
                 *pnLastError = error;
-                ReportReadFailure(error);
+                if (bReport) ReportReadFailure(error);
                 return false;
         }
     }

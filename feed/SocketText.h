@@ -30,8 +30,9 @@ std::string MaskedRemainder(std::string_view text, std::size_t nSent, SecretSpan
 
 // Receives one chunk into the splitter. True when bytes arrived or none were
 // ready yet; false when the connection failed or the peer closed it (code 0),
-// with the failure logged as below and the code in *pnLastError.
-bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError);
+// with the failure logged as below (unless `bReport` is false) and the code in
+// *pnLastError.
+bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError, bool bReport = true);
 
 // Reads the next line: from the buffered bytes if a line is complete there,
 // otherwise receiving until one is, waiting at most `timeoutMs` in all (-1: no
@@ -42,9 +43,9 @@ bool ReceiveChunk(int socket, CLineSplitter& splitter, int* pnLastError);
 // the error (severity 3) "ReadString() Error: Can`t receive string.
 // nWSALastError = " and the code. The cancellation alone is not logged: it is
 // a stop the library asked for itself, which the caller reports as the event
-// it is.
+// it is. With `bReport` false nothing is logged at all.
 bool ReadString(int socket, CLineSplitter& splitter, std::string_view& line, int* pnLastError,
-                const platform::WakeEvent* wake, int timeoutMs);
+                const platform::WakeEvent* wake, int timeoutMs, bool bReport = true);
 
 // Logs a receive failure as ReadString does.
 void ReportReadFailure(int nError);

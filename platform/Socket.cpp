@@ -178,3 +178,28 @@ std::string LocalHostName(std::size_t maxLength) {
 }
 
 }  // namespace vantrel::platform
+
+namespace vantrel::platform {
+
+int SetDeadPathBound(int socket, int nBoundSeconds) noexcept {
+    constexpr int kProbes = 4;
+    const KeepAliveTimings timings = KeepAliveTimingsFor(nBoundSeconds, kProbes);
+    const int one = 1;
+    const int idle = timings.nIdleMs / 1000;
+    const int interval = timings.nIntervalMs < 1000 ? 1 : timings.nIntervalMs / 1000;
+    int probes = (nBoundSeconds - idle + interval - 1) / interval;
+    probes = probes < 1 ? 1 : probes > 127 ? 127 : probes;
+    // Half a second below the bound: the probe that falls due at the bound
+    // already finds it passed.
+    const unsigned userTimeoutMs = static_cast<unsigned>(nBoundSeconds) * 1000u - 500u;
+    if (::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0 ||
+        ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0 ||
+        ::setsockopt(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+}  // namespace vantrel::platform

@@ -80,6 +80,36 @@ int SendAll(int socket, const char* data, std::size_t size, int timeoutMs, const
 long ReceiveWaiting(int socket, char* data, std::size_t size, int timeoutMs, const WakeEvent* wake,
                     int* pnError) noexcept;
 
+// Makes a connection whose network path has died without a word (a pulled
+// cable, a NAT or firewall entry that expired, a peer host that lost power)
+// fail within about `nBoundSeconds` of the last byte received: the next
+// receive then fails with kErrorTimedOut. A live peer answers the probes from
+// its kernel, so a quiet but healthy connection is never cut. 0 when the
+// options were set, otherwise the socket error code.
+//
+// Linux: TCP keep-alive with an idle time of a third of the bound, then
+// probes at intervals of a quarter of the rest, and TCP_USER_TIMEOUT just
+// below the bound, so that the kernel gives up at the first probe at or after
+// the bound whatever its probe count. Waiting a third of the bound before the
+// first probe keeps a quiet feed's cost at one small exchange per idle
+// period; four probes after that let a congested path drop three in a row
+// without cutting a healthy connection.
+//
+// Windows: SIO_KEEPALIVE_VALS (every Windows version, and Wine) with the same
+// idle time and intervals of a tenth of the rest, because Windows sends a
+// fixed 10 probes before it gives up; TCP_MAXRT bounds the retransmission of
+// unacknowledged data to the same time where the system knows the option.
+int SetDeadPathBound(int socket, int nBoundSeconds) noexcept;
+
+// The keep-alive timings SetDeadPathBound uses: the idle time before the
+// first probe and the interval between probes, in milliseconds, for a bound
+// of `nBoundSeconds` (at least 1) and a system that sends `nProbes` probes.
+struct KeepAliveTimings {
+    int nIdleMs;
+    int nIntervalMs;
+};
+KeepAliveTimings KeepAliveTimingsFor(int nBoundSeconds, int nProbes) noexcept;
+
 // Closes the socket and sets the handle to kInvalidSocket; returns close()'s
 // result (0 for an already invalid handle).
 int CloseSocket(int* pSocket) noexcept;

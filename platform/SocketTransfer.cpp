@@ -64,4 +64,11 @@ long ReceiveWaiting(int socket, char* data, std::size_t size, int timeoutMs, con
     }
 }
 
+KeepAliveTimings KeepAliveTimingsFor(int nBoundSeconds, int nProbes) noexcept {
+    const int nBoundMs = (nBoundSeconds < 1 ? 1 : nBoundSeconds) * 1000;
+    const int nIdleMs = nBoundMs / 3 < 1000 ? 1000 : nBoundMs / 3 / 1000 * 1000;
+    const int nIntervalMs = (nBoundMs - nIdleMs) / (nProbes < 1 ? 1 : nProbes);
+    return {nIdleMs, nIntervalMs < 100 ? 100 : nIntervalMs};
+}
+
 }  // namespace vantrel::platform

@@ -14,6 +14,8 @@
 #include "platform/ErrorCodes.h"
 #include "platform/win32/Windows.h"
 
+#include <mstcpip.h>
+
 namespace vantrel::platform {
 namespace {
 
@@ -213,6 +215,32 @@ std::string LocalHostName(std::size_t maxLength) {
     std::string text(name);
     if (text.size() > maxLength) text.resize(maxLength);
     return text;
+}
+
+int SetDeadPathBound(int socket, int nBoundSeconds) noexcept {
+    // Windows Vista and later send 10 keep-alive probes before they give up,
+    // a number only Windows 10 lets a program change (TCP_KEEPCNT); the
+    // intervals are cut to fit them into the bound instead, which works the
+    // same on every version.
+    constexpr int kWindowsProbes = 10;
+    const KeepAliveTimings timings = KeepAliveTimingsFor(nBoundSeconds, kWindowsProbes);
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = static_cast<ULONG>(timings.nIdleMs);
+    values.keepaliveinterval = static_cast<ULONG>(timings.nIntervalMs);
+    DWORD returned = 0;
+    if (::WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                   nullptr) != 0) {
+        return ::WSAGetLastError();
+    }
+    // Bounds the retransmission of unacknowledged data (the credentials) the
+    // same way. Older systems, and Wine, do not know the option; keep-alive
+    // alone then watches the path, which for a client that sends nothing
+    // after its credentials is what matters.
+    constexpr int kTcpMaxRt = 5;  // TCP_MAXRT, not in every SDK's headers
+    const DWORD seconds = static_cast<DWORD>(nBoundSeconds);
+    ::setsockopt(Native(socket), IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&seconds), sizeof seconds);
+    return 0;
 }
 
 }  // namespace vantrel::platform

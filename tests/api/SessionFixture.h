@@ -14,6 +14,7 @@
 
 #include "api/Session.h"
 #include "api/SessionState.h"
+#include "config/Config.h"
 #include "feed/QuotesContainer.h"
 #include "feed/QuotesThread.h"
 #include "log/LogFacade.h"
@@ -87,6 +88,11 @@ protected:
     void TearDown() override {
         while (::Logoff() == 1) {
         }
+        if (m_bSettings) {
+            platform::UnsetEnvironment("VANTREL_CONFIG");
+            vantrel::testing::ResetConfigStore();
+            vantrel::testing::SetReconnectTimings(0, 0, 0);
+        }
         EXPECT_EQ(g_nSessionsCnt.load(), 0);
         EXPECT_EQ(LogText().find(kPassword), std::string::npos) << "the password reached the log";
         // Every entry is one line, whatever the texts held.
@@ -98,6 +104,16 @@ protected:
         vantrel::testing::SetHandshakeTimeouts(0, 0);
         vantrel::testing::ResetFileLog();
         platform::UnsetEnvironment("VANTREL_LOG_DIR");
+    }
+
+    // The settings file holds `defaults` as its [DEFAULT] section from now
+    // on (read afresh by the next Login).
+    void UseSettings(const std::string& defaults) {
+        const std::string path = logDir / "settings.cfg";
+        WriteSettingsFile(path, "[DEFAULT]\n" + defaults);
+        platform::SetEnvironment("VANTREL_CONFIG", path);
+        vantrel::testing::ResetConfigStore();
+        m_bSettings = true;
     }
 
     // Everything in the event files of this test's log directory.
@@ -210,6 +226,9 @@ protected:
 
     TempDir logDir;
     QuoteServer server;
+
+private:
+    bool m_bSettings = false;
 };
 
 }  // namespace test

@@ -8,14 +8,8 @@
 # available to this user.
 # Usage: silent_resolver.sh TEST_BINARY
 binary=$1
-flags="--mount --net"
-if ! unshare $flags true 2>/dev/null; then
-    flags="--mount --net --map-root-user"
-    if ! unshare $flags true 2>/dev/null; then
-        echo "mount and network namespaces not available: skipped"
-        exit 77
-    fi
-fi
+. "$(dirname "$0")/../support/unshare_flags.sh"
+unshare_flags "--mount --net"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 printf 'nameserver 127.0.0.1\noptions timeout:30 attempts:5\n' >"$dir/resolv.conf"

@@ -3,7 +3,12 @@
 // neither crashes nor hangs, ends or keeps the session as it promises, and
 // loses none of the quotes it promises to keep.
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include "tests/api/SessionFixture.h"
@@ -18,6 +23,82 @@ std::string Quote(const std::string& symbol, int n) {
 }
 
 using FeedFaultTest = SessionFixture;
+
+#if defined(VANTREL_FEEDSIM)
+// The feed simulator as a process of its own, which a test can stop with
+// SIGSTOP: its kernel still answers for its connections, so nothing but the
+// silence tells the library it has hung.
+class FeedsimProcess {
+public:
+    explicit FeedsimProcess(const std::string& portFile) {
+        std::remove(portFile.c_str());
+        const std::string rate = "20";
+        const char* argv[] = {VANTREL_FEEDSIM, "--port", "0", "--port-file", portFile.c_str(),
+                              "--rate", rate.c_str(), "--quiet", nullptr};
+        if (::posix_spawn(&m_pid, VANTREL_FEEDSIM, nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) {
+            m_pid = -1;
+            return;
+        }
+        WaitUntil([&] {
+            std::ifstream in(portFile);
+            return static_cast<bool>(in >> m_nPort);
+        });
+    }
+    ~FeedsimProcess() {
+        if (m_pid <= 0) return;
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    int port() const { return m_nPort; }
+    void Stop() { ::kill(m_pid, SIGSTOP); }
+
+private:
+    pid_t m_pid = -1;
+    int m_nPort = 0;
+};
+
+// The result of a query for any symbol.
+int QueryAnySymbol() {
+    char symbol[1001] = "";
+    double bids[8], bidSizes[8], offers[8], offerSizes[8];
+    int nBids = 8, nOffers = 8;
+    return ::GetLastQuotes(symbol, &nBids, bids, bidSizes, &nOffers, offers, offerSizes);
+}
+
+// A server process that hangs (stopped) while its host stays up: with a
+// silence bound the session is lost within it, with an error that names the
+// silence; without one (keep-alive alone, at its shortest), the session is
+// kept, because the stopped server's kernel answers every probe.
+TEST_F(FeedFaultTest, AStoppedServerIsLostOnlyWithASilenceBound) {
+    struct Case {
+        const char* settings;
+        bool bLost;
+    };
+    const Case cases[] = {
+        {"QuotesSilenceSeconds=2\n", true},
+        {"QuotesKeepAliveSeconds=1\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        UseSettings(c.settings);
+        FeedsimProcess feedsim(logDir / "port");
+        ASSERT_GT(feedsim.port(), 0);
+        ASSERT_EQ(::Login("127.0.0.1", feedsim.port(), kLogin, kPassword), 1);
+        ASSERT_TRUE(WaitUntil([] { return QueryAnySymbol() == 1; }));
+        feedsim.Stop();
+        const Clock::time_point stopped = Clock::now();
+        EXPECT_EQ(g_bQuotesThreadState.waitFor(1, std::chrono::seconds(4)), c.bLost);
+        if (c.bLost) {
+            EXPECT_LE(ElapsedMs(stopped), 2000 + 1500);
+            EXPECT_TRUE(HasLogLine("Error (3): StartQuotesThread(): nothing received from the quotes server for 2 s; "
+                                   "the session is lost."))
+                << LogText();
+        }
+        EXPECT_EQ(QueryAnySymbol(), c.bLost ? 0 : 1);
+        EXPECT_EQ(::Logoff(), 1);
+    }
+}
+#endif
 
 // The server misbehaves before its verdict is complete. The verdict wait is
 // bounded (300 ms for the silent server, 5 s otherwise); a verdict that comes

@@ -125,11 +125,17 @@ protected:
         return expected;
     }
 
-    // The alert texts sent, in order.
+    // The alert texts sent, in order: the sixth field of each send (the COM
+    // gateway records its apartment after it).
     std::vector<std::string> SentTexts() const {
         std::vector<std::string> texts;
-        for (const std::string& call : Calls()) {
-            if (call.rfind("send|", 0) == 0) texts.push_back(call.substr(call.rfind('|') + 1));
+        for (std::string call : Calls()) {
+            if (call.rfind("send|", 0) != 0) continue;
+            for (int i = 0; i < 5; ++i) call.erase(0, call.find('|') + 1);
+#if defined(_WIN32)
+            call.erase(call.rfind('|'));
+#endif
+            texts.push_back(call);
         }
         return texts;
     }

@@ -23,6 +23,9 @@ int BoundSocket(const std::string& host, int port, int* pnPort) {
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
     const int one = 1;
+    // A restarted server takes its port again while connections of the
+    // earlier one still close (they inherit the option from their listener).
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if ((address.ss_family == AF_INET6 && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
