@@ -36,62 +36,42 @@ int DataLengthTag(int tag) {
 
 PayloadScan ScanPayload(const char* text, std::size_t size) {
     PayloadScan scan;
-    if (size == 0) {
-        scan.fault = ScanFault::Empty;
+    const auto fault = [&](ScanFault what, const char* field, long long tag) {
+        scan.fault = what;
+        scan.tag = static_cast<int>(tag);
+        scan.offset = static_cast<std::size_t>(field - text);
         return scan;
-    }
+    };
+    if (size == 0) return fault(ScanFault::Empty, text, 0);
     const char* const end = text + size;
     const char* p = text;
-    int previousTag = 0;
+    long long previousTag = 0;
     const char* previousValue = nullptr;
     const char* previousSoh = nullptr;
     while (p != end) {
-        scan.offset = static_cast<std::size_t>(p - text);
-        scan.tag = 0;
-        if (*p < '1' || *p > '9') {
-            scan.fault = ScanFault::BadTag;
-            return scan;
-        }
+        const char* const field = p;
+        if (*p < '1' || *p > '9') return fault(ScanFault::BadTag, field, 0);
+        // Ten digits at most, so the value cannot overflow before the check.
         long long tag = 0;
-        while (p != end && *p >= '0' && *p <= '9') {
-            tag = tag * 10 + (*p - '0');
-            if (tag > INT_MAX) {
-                scan.fault = ScanFault::BadTag;
-                return scan;
-            }
-            ++p;
-        }
-        if (p == end || *p != '=') {
-            scan.fault = ScanFault::BadTag;
-            return scan;
-        }
-        scan.tag = static_cast<int>(tag);
+        const char* const digitsEnd = end - p > 11 ? p + 11 : end;
+        while (p != digitsEnd && static_cast<unsigned>(*p - '0') < 10u) tag = tag * 10 + (*p++ - '0');
+        if (p == end || *p != '=' || tag > INT_MAX) return fault(ScanFault::BadTag, field, 0);
         const char* const value = ++p;
         const char* const soh = static_cast<const char*>(std::memchr(value, kSoh, static_cast<std::size_t>(end - value)));
-        if (soh == nullptr) {
-            scan.fault = ScanFault::NoSoh;
-            return scan;
-        }
-        if (soh == value) {
-            scan.fault = ScanFault::EmptyValue;
-            return scan;
-        }
-        if (const int lengthTag = DataLengthTag(scan.tag)) {
-            if (previousTag != lengthTag) {
-                scan.fault = ScanFault::DataNoLength;
-                return scan;
-            }
-            if (LengthValue(previousValue, previousSoh) != soh - value) {
-                scan.fault = ScanFault::DataLength;
-                return scan;
+        if (soh == nullptr) return fault(ScanFault::NoSoh, field, tag);
+        if (soh == value) return fault(ScanFault::EmptyValue, field, tag);
+        // Every data field's tag lies between 89 and 622.
+        if (tag >= 89 && tag <= 622) {
+            if (const int lengthTag = DataLengthTag(static_cast<int>(tag))) {
+                if (previousTag != lengthTag) return fault(ScanFault::DataNoLength, field, tag);
+                if (LengthValue(previousValue, previousSoh) != soh - value) return fault(ScanFault::DataLength, field, tag);
             }
         }
-        previousTag = scan.tag;
+        previousTag = tag;
         previousValue = value;
         previousSoh = soh;
         p = soh + 1;
     }
-    scan = PayloadScan();
     return scan;
 }
 
