@@ -204,12 +204,12 @@ TEST_F(FeedFaultTest, QuotesTheDecodeCannotReadSafelyAreSkipped) {
         return FixMessage("W", fields);
     };
     const std::vector<std::string> bad = {
-        with({{95, "100000000"}, {96, "x"}}),
         with({{95, "5000"}, {96, "x"}}),
         with({{96, "x"}}),
         with({{21, ""}}),
         with({{58, "t\x01" "71000000269=1"}}),  // a tag beyond an int
         with({{58, "t"}, {354, "9"}, {355, "xy"}}),
+        with({{95, "100000000"}, {96, "x"}}),  // last, so that a query would decode it
     };
     ASSERT_TRUE(SendQuotes(bad));
     EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped + bad.size());
@@ -223,7 +223,7 @@ TEST_F(FeedFaultTest, QuotesTheDecodeCannotReadSafelyAreSkipped) {
     EXPECT_EQ(bid[0], 5);
     EXPECT_TRUE(HasLogLine("event: StartQuotesThread(): quote skipped: Invalid message: Length field 95 does not "
                            "give the size of data field 96 at byte " +
-                           std::to_string(bad[0].find("\x01" "96=") + 1)));
+                           std::to_string(bad.back().find("\x01" "96=") + 1)));
     EXPECT_EQ(SkipEventsFrom(nLogLines).nAccounted, bad.size());
 }
 
