@@ -71,6 +71,7 @@ PayloadScan ScanPayload(const char* text, std::size_t size) {
         previousValue = value;
         previousSoh = soh;
         p = soh + 1;
+        if (p == end && tag != 10) return fault(ScanFault::NotLast, field, tag);
     }
     return scan;
 }
@@ -90,6 +91,7 @@ std::string DescribeScan(const PayloadScan& scan) {
         case ScanFault::DataLength:
             return "Length field " + std::to_string(DataLengthTag(scan.tag)) + " does not give the size of data field " +
                    tag + at;
+        case ScanFault::NotLast: return "The last field, " + tag + ", is not CheckSum" + at;
     }
     return std::string();
 }

@@ -13,6 +13,8 @@
 //   - every tag is a number from 1 to 2147483647, digits only, with no
 //     leading zero (QuickFIX lets a longer number wrap round);
 //   - no value is empty;
+//   - the last field is CheckSum (10): QuickFIX counts a field after it into
+//     BodyLength and CheckSum and lets it pass;
 //   - every data field comes right after its length field, whose value is
 //     exactly the number of bytes of the data value (which therefore holds
 //     no SOH).
@@ -34,6 +36,7 @@ enum class ScanFault {
     EmptyValue,      // "tag=" followed by SOH
     DataNoLength,    // a data field not right after its length field
     DataLength,      // the length field does not give the data's size
+    NotLast,         // the last field is not CheckSum (10)
 };
 
 struct PayloadScan {

@@ -94,12 +94,15 @@ TEST(PayloadScan, StopsAtTheFirstFieldThatIsNoField) {
         {quote + "\r\n", ScanFault::BadTag, quote.size()},
         {quote.substr(0, quote.size() - 1), ScanFault::NoSoh, quote.rfind("10=")},
         {"8=FIX.4.4", ScanFault::NoSoh, 0},
+        // QuickFIX counts a field after CheckSum into BodyLength and CheckSum.
+        {"8=FIX.4.4\x01" "9=29\x01" "35=B\x01" "148=Headline\x01" "10=124\x01" "55=GBP/USD\x01", ScanFault::NotLast, 40},
     };
     for (const Case& c : cases) {
         const fix::PayloadScan scan = Scan(c.text);
         EXPECT_EQ(scan.fault, c.fault) << c.text;
         EXPECT_EQ(scan.offset, c.offset) << c.text;
         EXPECT_NE(fix::DescribeScan(scan), "");
+        EXPECT_THROW(fix::SymbolOfPayload(c.text), FIX::Exception) << c.text;
     }
 }
 
