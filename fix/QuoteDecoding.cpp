@@ -10,6 +10,7 @@
 #include <quickfix/Message.h>
 
 #include "fix/Fix44Dictionary.h"
+#include "fix/PayloadScan.h"
 #include "platform/FloatingPoint.h"
 
 namespace vantrel {
@@ -97,6 +98,13 @@ double ConvertDouble(const FIX::FieldBase* pField, int tag) {
     return value;
 }
 
+// Refuses, as an invalid message, a text the scan does not pass: it is
+// checked before the dictionary parse reads a data field by its length.
+void RequireScanPasses(const std::string& text) {
+    const PayloadScan scan = ScanPayload(text.data(), text.size());
+    if (scan.fault != ScanFault::None) throw FIX::InvalidMessage(DescribeScan(scan));
+}
+
 char ConvertChar(const FIX::FieldBase* pField, int tag) {
     if (pField == nullptr) throw FIX::FieldNotFound(tag);
     const std::string& text = pField->getString();
@@ -117,10 +125,14 @@ std::string SymbolOfPayload(const std::string& payload) {
     RequireOnce(message.getHeader(), FIX::FIELD::BeginString);
     RequireOnce(message.getHeader(), FIX::FIELD::BodyLength);
     RequireOnce(message.getTrailer(), FIX::FIELD::CheckSum);
+    // Only a text the decode can parse safely is stored.
+    RequireScanPasses(payload);
     return ReadText(message, FIX::FIELD::Symbol);
 }
 
 void DecodeMarketDataEntries(const std::string& text, MDEntryVisitor& visitor) {
+    // Stored texts passed the scan already; the decode does not rely on it.
+    RequireScanPasses(text);
     const FIX::DataDictionary& dictionary = GetFix44DataDictionary();
     const FIX::Message message(text, dictionary, true);
     const int nEntries = ReadInt(message, FIX::FIELD::NoMDEntries);

@@ -267,6 +267,47 @@ TEST_F(FeedFaultTest, FloodOfBadQuotesAmongGoodOnes) {
     EXPECT_LE(events.nEvents, 10u + static_cast<size_t>(elapsedMs / 1000) + 2) << "over " << elapsedMs << " ms";
 }
 
+// Quotes the decode could not read safely or the same way as the check at
+// ingest: a data length that runs past the message (it crashed the host at
+// its first query), a data field without its length, a tag beyond an int, an
+// empty value. Each is skipped with its reason, and the quote stored before
+// it is still the one the queries answer with.
+TEST_F(FeedFaultTest, QuotesTheDecodeCannotReadSafelyAreSkipped) {
+    ASSERT_EQ(ServeLogin(), 1);
+    const std::string good = Quote("EUR/USD", 5);
+    ASSERT_TRUE(SendQuotes({good}));
+    const uint64_t nSkipped = GetQuotesFeedStats().nSkipped.load();
+    const size_t nLogLines = LogLines().size();
+    const FixFields entry = {{268, "1"}, {269, "0"}, {270, "9"}, {271, "1"}};
+    const auto with = [&](FixFields fields) {
+        fields.emplace(fields.begin(), 55, "EUR/USD");
+        fields.insert(fields.end(), entry.begin(), entry.end());
+        return FixMessage("W", fields);
+    };
+    const std::vector<std::string> bad = {
+        with({{95, "5000"}, {96, "x"}}),
+        with({{96, "x"}}),
+        with({{21, ""}}),
+        with({{58, "t\x01" "71000000269=1"}}),  // a tag beyond an int
+        with({{58, "t"}, {354, "9"}, {355, "xy"}}),
+        with({{95, "100000000"}, {96, "x"}}),  // last, so that a query would decode it
+    };
+    ASSERT_TRUE(SendQuotes(bad));
+    EXPECT_EQ(GetQuotesFeedStats().nSkipped.load(), nSkipped + bad.size());
+    EXPECT_EQ(Stored("EUR/USD"), good);
+
+    char symbol[] = "EUR/USD";
+    double bid[2] = {0, 0}, bidSize[2] = {0, 0}, offer[2] = {0, 0}, offerSize[2] = {0, 0};
+    int bids = 2, offers = 2;
+    EXPECT_EQ(::GetLastQuotes(symbol, &bids, bid, bidSize, &offers, offer, offerSize), 1);
+    EXPECT_EQ(bids, 1);
+    EXPECT_EQ(bid[0], 5);
+    EXPECT_TRUE(HasLogLine("event: StartQuotesThread(): quote skipped: Invalid message: Length field 95 does not "
+                           "give the size of data field 96 at byte " +
+                           std::to_string(bad.back().find("\x01" "96=") + 1)));
+    EXPECT_EQ(SkipEventsFrom(nLogLines).nAccounted, bad.size());
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 
 #include "fix/EmbeddedDictionary.h"
 #include "fix/Fix44Dictionary.h"
+#include "fix/PayloadScan.h"
 #include "fix/QuoteDecoding.h"
 #include "tests/support/FixText.h"
 
@@ -125,6 +126,54 @@ TEST(Dictionary, UserDefinedMessagesFieldsAndValues) {
     EXPECT_EQ(type, FIX::TYPE::Float);
     EXPECT_TRUE(dd.getFieldType(269, type));
     EXPECT_EQ(type, FIX::TYPE::Char);
+}
+
+// The payload scan's list of data fields is the dictionary's, and each has a
+// length field where QuickFIX looks for it. QuickFIX reads the length from
+// the part of the message the parse is in: a group that holds a length field
+// but not its data field would end before the data field, which would then
+// take its length from another occurrence, one the scan never matched.
+// Returns how many groups holding a length field it saw.
+size_t ExpectLengthWithData(const FIX::DataDictionary& dd, const std::string& msgType, const std::vector<int>& tags,
+                            const std::vector<int>& dataTags, int depth) {
+    size_t nSeen = 0;
+    for (int tag : tags) {
+        int delim = 0;
+        const FIX::DataDictionary* group = nullptr;
+        if (!dd.getGroup(msgType, tag, delim, group) || group == nullptr) continue;
+        for (int data : dataTags) {
+            nSeen += group->isField(fix::DataLengthTag(data));
+            EXPECT_TRUE(!group->isField(fix::DataLengthTag(data)) || group->isField(data))
+                << msgType << " group " << tag << " holds " << fix::DataLengthTag(data) << " without " << data;
+        }
+        if (depth < 8) nSeen += ExpectLengthWithData(*group, msgType, tags, dataTags, depth + 1);
+    }
+    return nSeen;
+}
+
+TEST(Dictionary, DataFieldsAreTheScansAndGroupsKeepThemWithTheirLengths) {
+    const FIX::DataDictionary& dd = fix::GetFix44DataDictionary();
+    const std::string xml = EmbeddedXml();
+    std::vector<int> tags, dataTags;
+    const std::regex field("<field number=\"(\\d+)\"");
+    for (std::sregex_iterator it(xml.begin(), xml.end(), field), end; it != end; ++it) {
+        const int tag = std::stoi((*it)[1]);
+        tags.push_back(tag);
+        EXPECT_EQ(dd.isDataField(tag), fix::DataLengthTag(tag) != 0) << tag;
+        if (!dd.isDataField(tag)) continue;
+        dataTags.push_back(tag);
+        FIX::TYPE::Type type;
+        EXPECT_TRUE(dd.getFieldType(fix::DataLengthTag(tag), type) && type == FIX::TYPE::Length) << tag;
+    }
+    EXPECT_EQ(tags.size(), kFields);
+    EXPECT_EQ(dataTags.size(), 16u);
+    const std::regex message("<message [^>]*msgtype=\"([^\"]+)\"");
+    std::vector<std::string> msgTypes = {"_header_", "_trailer_"};
+    for (std::sregex_iterator it(xml.begin(), xml.end(), message), end; it != end; ++it) msgTypes.push_back((*it)[1]);
+    EXPECT_EQ(msgTypes.size(), kMessages + 2);
+    size_t nSeen = 0;
+    for (const std::string& msgType : msgTypes) nSeen += ExpectLengthWithData(dd, msgType, tags, dataTags, 0);
+    EXPECT_GT(nSeen, 100u);  // EncodedText and the instrument's data fields live in many groups
 }
 
 // Counts of the direct entries of each section (the generator indents them

@@ -28,7 +28,7 @@ std::string InvalidMessageText(const std::string& payload) {
 TEST(PayloadCheck, AcceptsWellFormedMessagesOfAnyTypeWithSymbol) {
     EXPECT_EQ(SymbolOfPayload(kQuote), "EUR/USD");
     EXPECT_EQ(SymbolOfPayload(FixMessage("D", {{11, "ord1"}, {55, "usd/jpy "}, {54, "1"}})), "usd/jpy ");
-    EXPECT_EQ(SymbolOfPayload(FixMessage("ZZ", {{55, ""}, {58, "x"}})), "");
+    EXPECT_THROW(SymbolOfPayload(FixMessage("ZZ", {{55, ""}, {58, "x"}})), FIX::InvalidMessage);
     EXPECT_THROW(SymbolOfPayload(FixMessage("W", {{262, "r1"}, {268, "0"}})), FIX::FieldNotFound);
 }
 

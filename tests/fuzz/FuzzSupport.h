@@ -3,12 +3,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
+#if __cplusplus >= 201703L
+#include <filesystem>
+#endif
 
 namespace vantrel {
 namespace fuzz {
 
+#if __cplusplus >= 201703L
 // Points the library's log at a scratch directory, removed when the fuzzer
 // exits, and its settings at a file that does not exist there: a warning or
 // error a target logs then sets the alert handlers up with nothing to send,
@@ -30,6 +33,7 @@ inline void UseScratchLogDirectory() {
     };
     static Scratch scratch;
 }
+#endif  // a C++14 target (one that includes QuickFIX's message headers) logs nothing
 
 // Stops the run with a message: the property named was broken, for the text
 // shown (SOH as "|", other control bytes escaped).

@@ -20,6 +20,7 @@
 #include <quickfix/Exceptions.h>
 
 #include "feed/QuotesContainer.h"
+#include "fix/PayloadScan.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/FixText.h"
 
@@ -40,9 +41,11 @@ bool ToNumber(const std::string& digits, long long& value) {
 }
 
 // The structural rules, checked without QuickFIX: "tag=value" fields each
-// ended by SOH up to the very last byte, numeric tags, the first three fields
-// BeginString (8), BodyLength (9) and MsgType (35), the last one CheckSum
-// (10); BodyLength counts the bytes after its own field up to the CheckSum
+// ended by SOH up to the very last byte, tags of digits without a leading
+// zero, no empty value, every data field right after its length field, which
+// gives its size in bytes (the list of data fields is the library's), the
+// first three fields BeginString (8), BodyLength (9) and MsgType (35), the
+// last one CheckSum (10); BodyLength counts the bytes after its own field up to the CheckSum
 // field, CheckSum is the byte sum of everything before it modulo 256. On
 // success `symbols` holds the values of its Symbol (55) fields.
 bool WellFormed(const std::string& text, std::vector<std::string>& symbols) {
@@ -58,7 +61,15 @@ bool WellFormed(const std::string& text, std::vector<std::string>& symbols) {
         const std::size_t equals = text.find('=', at);
         if (equals == std::string::npos || equals > soh) return false;
         Field field{0, text.substr(equals + 1, soh - equals - 1), at};
-        if (!ToNumber(text.substr(at, equals - at), field.tag)) return false;
+        if (text[at] == '0' || !ToNumber(text.substr(at, equals - at), field.tag) || field.value.empty()) return false;
+        // A data field right after its length field, which gives its size.
+        const int lengthTag = vantrel::fix::DataLengthTag(static_cast<int>(field.tag));
+        long long size = 0;
+        if (lengthTag != 0 && (fields.empty() || fields.back().tag != lengthTag ||
+                               !ToNumber(fields.back().value, size) ||
+                               static_cast<std::size_t>(size) != field.value.size())) {
+            return false;
+        }
         fields.push_back(field);
         at = soh + 1;
     }
