@@ -19,6 +19,8 @@
 #include <map>
 #include <string>
 
+#include <quickfix/Exceptions.h>
+
 namespace vantrel {
 
 // Keys are stored and looked up in upper case.
@@ -42,9 +44,21 @@ private:
 // "ConnectionType must be 'initiator' or 'acceptor'" for an invalid session.
 ConfigDictionary ParseSettings(std::istream& in);
 
-// Reads and parses the file at `path`. An empty path, or a file that cannot be
-// opened or read, throws FIX::ConfigError with the detail
-// File "<path>" not found.
+// The largest settings file read: a settings file is a few kilobytes, and a
+// path that names something else (a device, a disk image) must not fill the
+// host's memory.
+constexpr std::size_t kMaxSettingsFileBytes = 1024 * 1024;
+
+// A settings file that exists but is refused: not a regular file, larger than
+// kMaxSettingsFileBytes, or unreadable. Caught as the FIX::ConfigError it is.
+struct UnreadableSettingsFile : FIX::ConfigError {
+    using FIX::ConfigError::ConfigError;
+};
+
+// Reads and parses the file at `path`. Throws FIX::ConfigError with the detail
+// File "<path>" not found for an empty path or nothing at the path, and
+// UnreadableSettingsFile with File "<path>" cannot be read: <why> for anything
+// else that cannot be read. The open never waits (a FIFO without a writer).
 ConfigDictionary ReadSettingsFile(const std::string& path);
 
 }  // namespace vantrel
