@@ -64,6 +64,9 @@ int Login(const char* host, int port, const char* login, const char* password) {
     OutputEvent2Log("Login() is started.");
     PrepareForUnload();
     JoinQuotesThread();  // a thread whose session ended by itself
+    // No quotes thread runs now: the session starts with the limit as the
+    // settings give it.
+    GetQuotesContainer().SetMaxSymbols(ReadQuotesMaxSymbols());
     // A stale wake-up must not cut this session short; a stop that the
     // library's unload has requested meanwhile must.
     QuotesThreadWakeEvent().Clear();
