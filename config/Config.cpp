@@ -10,6 +10,7 @@
 #include <quickfix/Exceptions.h>
 
 #include "config/CfgSettingHandler.h"
+#include "config/UnreadableSettingsFile.h"
 #include "log/LogFacade.h"
 #include "platform/FileSystem.h"
 #include "platform/Sync.h"

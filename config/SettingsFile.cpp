@@ -7,6 +7,7 @@
 
 #include <quickfix/Exceptions.h>
 
+#include "config/UnreadableSettingsFile.h"
 #include "platform/FileSystem.h"
 
 namespace vantrel {

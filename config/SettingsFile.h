@@ -19,8 +19,6 @@
 #include <map>
 #include <string>
 
-#include <quickfix/Exceptions.h>
-
 namespace vantrel {
 
 // Keys are stored and looked up in upper case.
@@ -49,16 +47,11 @@ ConfigDictionary ParseSettings(std::istream& in);
 // host's memory.
 constexpr std::size_t kMaxSettingsFileBytes = 1024 * 1024;
 
-// A settings file that exists but is refused: not a regular file, larger than
-// kMaxSettingsFileBytes, or unreadable. Caught as the FIX::ConfigError it is.
-struct UnreadableSettingsFile : FIX::ConfigError {
-    using FIX::ConfigError::ConfigError;
-};
-
 // Reads and parses the file at `path`. Throws FIX::ConfigError with the detail
 // File "<path>" not found for an empty path or nothing at the path, and
-// UnreadableSettingsFile with File "<path>" cannot be read: <why> for anything
-// else that cannot be read. The open never waits (a FIFO without a writer).
+// UnreadableSettingsFile (config/UnreadableSettingsFile.h) with File "<path>"
+// cannot be read: <why> for anything else that cannot be read. The open never
+// waits (a FIFO without a writer).
 ConfigDictionary ReadSettingsFile(const std::string& path);
 
 }  // namespace vantrel
