@@ -62,8 +62,14 @@ int Login(const char* host, int port, const char* login, const char* password) {
     if (n > 1) return 0;
 
     OutputEvent2Log("Login() is started.");
+    // Read first: the settings store is then created before the reaper, so it
+    // outlives the reaper's wait for a Login still under way at exit.
+    const std::size_t nMaxSymbols = ReadQuotesMaxSymbols();
     PrepareForUnload();
     JoinQuotesThread();  // a thread whose session ended by itself
+    // No quotes thread runs now: the session starts with the limit as the
+    // settings give it.
+    GetQuotesContainer().SetMaxSymbols(nMaxSymbols);
     // A stale wake-up must not cut this session short; a stop that the
     // library's unload has requested meanwhile must.
     QuotesThreadWakeEvent().Clear();

@@ -4,7 +4,7 @@
 // program.
 //
 //   session_bench [FIGURE...] [--client library|reference|both] [--rounds N]
-//                 [--symbols N] [--quick]
+//                 [--symbols N] [--entries N] [--quick]
 //
 // FIGURE (default: every one but memory):
 //   ingest     quote lines per second from the server into the store with 2,
@@ -20,9 +20,10 @@
 //   login      Login and Logoff latency
 //   idle       CPU used by a session that receives nothing
 //   memory     resident memory per stored symbol (--symbols N, default
-//              1000), after storing and after one query of each, and the
-//              heap bytes in use likewise; run it in a process of its own, so
-//              that nothing else has touched the heap
+//              1000; --entries N per message, default 2), after storing and
+//              after one query of each, and the heap bytes in use likewise;
+//              run it in a process of its own, so that nothing else has
+//              touched the heap
 //
 // --rounds sets the library's rounds of ingest, staleness and queries (the
 // reference client, a hundred times slower in places, runs one shorter
@@ -586,7 +587,7 @@ void RunIdle(const Client& client) {
 
 // ---- memory -----------------------------------------------------------------
 
-void RunMemory(const Client& client, int nSymbols) {
+void RunMemory(const Client& client, int nSymbols, int nEntries) {
     // A first session loads what every session needs (the FIX dictionary, the
     // log, the thread's stack) before the measured one.
     {
@@ -600,7 +601,7 @@ void RunMemory(const Client& client, int nSymbols) {
         client.getLastQuotes(symbol, &nBids, values, values + 2, &nOffers, values + 4, values + 6);
         CloseSession(client);
     }
-    const std::vector<std::string> payloads = vantrel::bench::SnapshotPayloads(nSymbols, nSymbols, 2);
+    const std::vector<std::string> payloads = vantrel::bench::SnapshotPayloads(nSymbols, nSymbols, nEntries);
     std::string pattern;
     for (const std::string& payload : payloads) pattern += QuoteLine(payload);
     std::vector<std::string> symbols;
@@ -626,9 +627,11 @@ void RunMemory(const Client& client, int nSymbols) {
     const double queried = ResidentBytes();
     const double heapQueried = HeapBytes();
     CloseSession(client);
-    std::printf("  %s, %d symbols: resident %.0f kB before, %.0f kB stored, %.0f kB after one query each\n",
-                client.name, nSymbols, before / 1024, stored / 1024, queried / 1024);
-    const std::string parameter = "symbols=" + std::to_string(nSymbols);
+    std::printf("  %s, %d symbols, messages of %zu bytes: resident %.0f kB before, %.0f kB stored, %.0f kB after "
+                "one query each\n",
+                client.name, nSymbols, payloads.front().size(), before / 1024, stored / 1024, queried / 1024);
+    const std::string parameter =
+        "symbols=" + std::to_string(nSymbols) + (nEntries != 2 ? ",entries=" + std::to_string(nEntries) : "");
     Result("memory_stored", client, parameter, (stored - before) / nSymbols, "bytes/symbol");
     Result("memory_queried", client, parameter, (queried - before) / nSymbols, "bytes/symbol");
     Result("heap_stored", client, parameter, (heapStored - heapBefore) / nSymbols, "bytes/symbol");
@@ -651,7 +654,7 @@ std::string PrepareLogDirectory() {
 int Usage() {
     std::fprintf(stderr,
                  "usage: session_bench [ingest|staleness|queries|login|idle|memory...] "
-                 "[--client library|reference|both] [--rounds N] [--symbols N] [--quick]\n");
+                 "[--client library|reference|both] [--rounds N] [--symbols N] [--entries N] [--quick]\n");
     return 2;
 }
 
@@ -662,6 +665,7 @@ int main(int argc, char** argv) {
     std::string clientName = "both";
     int rounds = 3;
     int nSymbols = 1000;
+    int nEntries = 2;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rounds" && i + 1 < argc) {
@@ -670,6 +674,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--symbols" && i + 1 < argc) {
             nSymbols = std::atoi(argv[++i]);
             if (nSymbols < 1) return Usage();
+        } else if (arg == "--entries" && i + 1 < argc) {
+            nEntries = std::atoi(argv[++i]);
+            if (nEntries < 1) return Usage();
         } else if (arg == "--client" && i + 1 < argc) {
             clientName = argv[++i];
         } else if (arg == "--quick") {
@@ -692,7 +699,7 @@ int main(int argc, char** argv) {
         {"queries", [&](const Client& c) { RunQueries(c, rounds); }},
         {"login", [&](const Client& c) { RunLogin(c); }},
         {"idle", [&](const Client& c) { RunIdle(c); }},
-        {"memory", [&](const Client& c) { RunMemory(c, nSymbols); }},
+        {"memory", [&](const Client& c) { RunMemory(c, nSymbols, nEntries); }},
     };
     for (const std::string& name : what) {
         if (std::none_of(figures.begin(), figures.end(), [&](const auto& f) { return f.first == name; })) {

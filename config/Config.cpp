@@ -10,6 +10,7 @@
 #include <quickfix/Exceptions.h>
 
 #include "config/CfgSettingHandler.h"
+#include "config/UnreadableSettingsFile.h"
 #include "log/LogFacade.h"
 #include "platform/FileSystem.h"
 #include "platform/Sync.h"
@@ -41,6 +42,7 @@ struct ConfigStore {
     platform::RecursiveMutex m_mutex;
     std::string m_path;
     std::optional<ConfigDictionary> m_defaults;
+    std::string m_refusal;  // the last refusal of an existing file logged
     int m_nLoads = 0;
 };
 
@@ -64,18 +66,26 @@ bool FindSetting(const std::string& key, std::string& value) {
     return true;
 }
 
-// The settings file holds the mail and SMS passwords. When it can be read
-// by group or others, the text of the event that says so and how to fix it
-// (as ssh does for its keys); empty otherwise. The file is read all the same.
+// The settings file holds the mail and SMS passwords and says where alerts
+// go. When group or others can read it, or change it (and so point the mail
+// server setting at their own server to collect the password), the text of
+// the event that says so and how to fix it (as ssh does for its keys); empty
+// otherwise. The file is read all the same.
 std::string ExposedFileNote(const std::string& path) {
     const int mode = platform::FilePermissions(path);
-    if (mode < 0 || (mode & 0044) == 0) {
+    if (mode < 0 || (mode & 0066) == 0) {
         return std::string();
     }
+    const bool bReadable = (mode & 0044) != 0;
+    const bool bWritable = (mode & 0022) != 0;
     char octal[16];
     std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
-    return "GetConfigDefaults(): the settings file '" + path + "' can be read by group or others (mode " + octal +
-           ") and may hold passwords; make it readable by its owner only: chmod 600 '" + path + "'";
+    const std::string who = bReadable && bWritable ? "read and written" : bReadable ? "read" : "written";
+    const std::string risk = bWritable ? "whoever writes it can send the alerts and their passwords elsewhere"
+                                       : "may hold passwords";
+    const std::string fix = bReadable && bWritable ? "readable and writable" : bReadable ? "readable" : "writable";
+    return "GetConfigDefaults(): the settings file '" + path + "' can be " + who + " by group or others (mode " +
+           octal + ") and " + risk + "; make it " + fix + " by its owner only: chmod 600 '" + path + "'";
 }
 
 [[noreturn]] void ThrowIllegalValue(const std::string& value, const std::string& key) {
@@ -128,20 +138,35 @@ int32_t ToInt32(const std::string& key, const std::string& text) {
 
 ConfigDictionary GetConfigDefaults() {
     ConfigStore& store = Store();
-    std::string exposedNote;
+    std::string note;
     ConfigDictionary defaults;
-    {
+    try {
         std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
         if (!store.m_defaults) {
             store.m_defaults = ReadSettingsFile(store.m_path);
             ++store.m_nLoads;
-            exposedNote = ExposedFileNote(store.m_path);
+            store.m_refusal.clear();
+            note = ExposedFileNote(store.m_path);
         }
         defaults = *store.m_defaults;
+    } catch (const UnreadableSettingsFile& e) {
+        // A file that is there but refused leaves every setting at its
+        // default, alerts off among them: said once, not at every retry.
+        {
+            std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
+            if (store.m_refusal != e.detail) {
+                store.m_refusal = e.detail;
+                note = "GetConfigDefaults(): " + e.detail + "; every setting keeps its default";
+            }
+        }
+        if (!note.empty()) {
+            OutputEvent2Log(note);
+        }
+        throw;
     }
     // Logged outside the store's lock, like every report of this file.
-    if (!exposedNote.empty()) {
-        OutputEvent2Log(exposedNote);
+    if (!note.empty()) {
+        OutputEvent2Log(note);
     }
     return defaults;
 }
@@ -213,6 +238,7 @@ void ResetConfigStore() {
         std::lock_guard<platform::RecursiveMutex> guard(store.m_mutex);
         store.m_path = PathFromEnvironment();
         store.m_defaults.reset();
+        store.m_refusal.clear();
         store.m_nLoads = 0;
     }
     ResetSettingHandler(FlushFlagSetting());

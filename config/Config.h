@@ -11,9 +11,14 @@
 // when that directory cannot be found). The path is fixed when the store is
 // first used.
 //
-// The file holds passwords: when it can be read by group or others, the read
-// that loads it logs one event saying so and how to fix it (chmod 600), and
-// the file is used all the same.
+// Only a regular file of at most 1 MiB is read, and opening it never waits:
+// anything else (a FIFO, a device, a directory, a larger file) is refused
+// unread, like a missing file, and logs one event saying why (again only when
+// the reason changes).
+//
+// The file holds passwords and says where alerts go: when it can be read or
+// written by group or others, the read that loads it logs one event saying so
+// and how to fix it (chmod 600), and the file is used all the same.
 //
 // Values read as Booleans must be exactly "Y" or "N"; values read as numbers
 // an optional "-" and decimal digits that fit in 32 bits; values read as a

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <memory>
 #include <sstream>
 #include <vector>
 
 #include <quickfix/Exceptions.h>
+
+#include "config/UnreadableSettingsFile.h"
+#include "platform/FileSystem.h"
 
 namespace vantrel {
 namespace {
@@ -29,10 +30,6 @@ std::string UpperCase(std::string text) {
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return text;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 struct Section {
     std::string name;
@@ -122,24 +119,20 @@ ConfigDictionary ParseSettings(std::istream& in) {
 }
 
 ConfigDictionary ReadSettingsFile(const std::string& path) {
-    const FIX::ConfigError notFound("File \"" + path + "\" not found");
-    if (path.empty()) {
-        throw notFound;
-    }
-    // The whole file is read before it is parsed, so that a read error (a
-    // directory opens but cannot be read) counts as a file that cannot be
-    // read rather than as an empty or shorter one.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        throw notFound;
-    }
+    const std::string file = "File \"" + path + "\" ";
     std::string content;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
-        content.append(buffer, n);
-    }
-    if (std::ferror(file.get())) {
-        throw notFound;
+    int nError = 0;
+    switch (platform::ReadSmallRegularFile(path, kMaxSettingsFileBytes, content, nError)) {
+        case platform::SmallFileRead::Ok:
+            break;
+        case platform::SmallFileRead::NotFound:
+            throw FIX::ConfigError(file + "not found");
+        case platform::SmallFileRead::NotRegular:
+            throw UnreadableSettingsFile(file + "cannot be read: not a regular file");
+        case platform::SmallFileRead::TooLarge:
+            throw UnreadableSettingsFile(file + "cannot be read: larger than 1 MiB");
+        case platform::SmallFileRead::Unreadable:
+            throw UnreadableSettingsFile(file + "cannot be read: error " + std::to_string(nError));
     }
     std::istringstream in(content);
     return ParseSettings(in);

@@ -42,9 +42,16 @@ private:
 // "ConnectionType must be 'initiator' or 'acceptor'" for an invalid session.
 ConfigDictionary ParseSettings(std::istream& in);
 
-// Reads and parses the file at `path`. An empty path, or a file that cannot be
-// opened or read, throws FIX::ConfigError with the detail
-// File "<path>" not found.
+// The largest settings file read: a settings file is a few kilobytes, and a
+// path that names something else (a device, a disk image) must not fill the
+// host's memory.
+constexpr std::size_t kMaxSettingsFileBytes = 1024 * 1024;
+
+// Reads and parses the file at `path`. Throws FIX::ConfigError with the detail
+// File "<path>" not found for an empty path or nothing at the path, and
+// UnreadableSettingsFile (config/UnreadableSettingsFile.h) with File "<path>"
+// cannot be read: <why> for anything else that cannot be read. The open never
+// waits (a FIFO without a writer).
 ConfigDictionary ReadSettingsFile(const std::string& path);
 
 }  // namespace vantrel

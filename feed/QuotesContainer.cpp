@@ -2,6 +2,9 @@
 
 #include <functional>
 
+#include <quickfix/Exceptions.h>
+
+#include "config/Config.h"
 #include "fix/QuoteDecoding.h"
 #include "log/LogFacade.h"
 
@@ -92,19 +95,35 @@ bool CQuotesContainer::SetQuotes(const std::string& text) {
     // Checked and copied before the lock is taken: the lock is held only to
     // publish, and never by a query.
     std::string symbol = fix::SymbolOfPayload(text);
+    // An empty symbol would be the smallest key, the answer of every
+    // any-symbol query for the rest of the session.
+    if (symbol.empty()) throw QuoteNotStored("Symbol (55) is empty");
     const std::size_t nHash = Hash(symbol);
     std::unique_ptr<StoredQuote> pQuote(new StoredQuote(text));
-    std::lock_guard<platform::RecursiveMutex> guard(m_lock);
-    const Table* const pTable = m_pTable.load(std::memory_order_relaxed);
-    if (Slot* const pSlot = pTable != nullptr ? pTable->Find(symbol, nHash) : nullptr) {
-        m_readers.Retire(pSlot->pCurrent.exchange(pQuote.release(), std::memory_order_seq_cst));
-    } else {
-        std::unique_ptr<Slot> pNew(new Slot(std::move(symbol), nHash, pQuote.get()));
-        pQuote.release();
-        Insert(pNew.get());
-        pNew.release();
+    std::size_t nFullAt = 0;
+    {
+        std::lock_guard<platform::RecursiveMutex> guard(m_lock);
+        const Table* const pTable = m_pTable.load(std::memory_order_relaxed);
+        if (Slot* const pSlot = pTable != nullptr ? pTable->Find(symbol, nHash) : nullptr) {
+            m_readers.Retire(pSlot->pCurrent.exchange(pQuote.release(), std::memory_order_seq_cst));
+        } else if (m_nMaxSymbols != 0 && pTable != nullptr && pTable->nUsed >= m_nMaxSymbols) {
+            nFullAt = m_nMaxSymbols;
+        } else {
+            std::unique_ptr<Slot> pNew(new Slot(std::move(symbol), nHash, pQuote.get()));
+            pQuote.release();
+            Insert(pNew.get());
+            pNew.release();
+        }
+    }
+    if (nFullAt != 0) {
+        throw QuoteNotStored("a new symbol beyond QuotesMaxSymbols (" + std::to_string(nFullAt) + " stored)");
     }
     return true;
+}
+
+void CQuotesContainer::SetMaxSymbols(std::size_t nMax) {
+    std::lock_guard<platform::RecursiveMutex> guard(m_lock);
+    m_nMaxSymbols = nMax;
 }
 
 void CQuotesContainer::Insert(Slot* pSlot) {
@@ -198,6 +217,32 @@ std::size_t CQuotesContainer::RetiredCount() const {
 CQuotesContainer& GetQuotesContainer() {
     static CQuotesContainer container;
     return container;
+}
+
+std::size_t ReadQuotesMaxSymbols() noexcept {
+    static const char* const kKey = "QuotesMaxSymbols";
+    try {
+        try {
+            // A file that cannot be loaded leaves every setting at its
+            // default, silently; only a value that is there and wrong is
+            // warned about.
+            GetConfigDefaults();
+        } catch (const FIX::ConfigError&) {
+            return kDefaultMaxSymbols;
+        }
+        int32_t nMax = 0;
+        if (!GetConfigLong(kKey, nMax)) return kDefaultMaxSymbols;
+        if (nMax >= 0) return static_cast<std::size_t>(nMax);
+        throw FIX::ConfigError("Illegal value " + std::to_string(nMax) + " for " + kKey);
+    } catch (const FIX::ConfigError& e) {
+        try {
+            OutputWarning2Log("ReadQuotesMaxSymbols(): " + e.detail + "; using the default " +
+                              std::to_string(kDefaultMaxSymbols));
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    return kDefaultMaxSymbols;
 }
 
 }  // namespace vantrel

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,10 @@
 #include "platform/Sync.h"
 
 namespace vantrel {
+
+// The symbols a session stores unless "QuotesMaxSymbols" says otherwise: a
+// server sending ever new symbols must not fill the host's memory.
+constexpr std::size_t kDefaultMaxSymbols = 100000;
 
 class CQuotesContainer {
     struct StoredQuote;
@@ -48,9 +53,16 @@ public:
     // Checks the text as one FIX message (no dictionary), reads its Symbol and
     // stores the text under it, replacing the previous one. False, unread,
     // while inactive. A text that does not check raises the decoding error
-    // (FIX::InvalidMessage, FIX::IncorrectDataFormat or FIX::FieldNotFound)
-    // and leaves the store unchanged.
+    // (FIX::InvalidMessage, FIX::IncorrectDataFormat or FIX::FieldNotFound),
+    // and one whose Symbol is empty, or that would add a symbol beyond the
+    // limit, raises QuoteNotStored; each leaves the store unchanged.
     bool SetQuotes(const std::string& text);
+
+    // The most symbols a session stores (0: no limit). Quotes of symbols
+    // already stored always replace their message; a quote of a new symbol
+    // beyond the limit is refused. Takes effect at once; the limit is the
+    // writer's to keep, so queries pay nothing for it.
+    void SetMaxSymbols(std::size_t nMax);
 
     // A stored message as a query sees it. It holds a read section: the
     // symbol, the text and the decoded entries stay valid while it lives, also
@@ -110,9 +122,23 @@ private:
     std::atomic<const Slot*> m_pSmallest{nullptr};
     std::atomic<int32_t> m_nRefsCnt{0};
     alignas(128) mutable platform::RecursiveMutex m_lock;  // serialises the writers
+    std::size_t m_nMaxSymbols = kDefaultMaxSymbols;        // under m_lock
+};
+
+// A quote the store refuses although it checks as a message: its Symbol is
+// empty, or it would add a symbol beyond the limit.
+class QuoteNotStored : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // The process's container, created on first use (thread-safe).
 CQuotesContainer& GetQuotesContainer();
+
+// The "QuotesMaxSymbols" setting: a number of symbols, 0 for no limit;
+// kDefaultMaxSymbols when the settings file has no such key or cannot be
+// read. An illegal value (not a number, or negative) gives the default, with
+// a warning that names the value.
+std::size_t ReadQuotesMaxSymbols() noexcept;
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 
 #include <quickfix/Exceptions.h>
 
+#include "log/EscapeText.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
@@ -15,27 +16,6 @@ const char* OpenFailureText(int index) {
                                         "Could not open events file: ",
                                         "Could not open transactions file: "};
     return texts[index];
-}
-
-// Appends `text` with every control character escaped, so that one entry is
-// always exactly one line and no text from outside (a login name, a server's
-// reply) can end it early or forge a line of its own: CR as \r, LF as \n,
-// every other byte below 0x20 and DEL as \xNN. Other bytes pass unchanged.
-void AppendEscaped(std::string& line, const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    for (const char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            line += c;
-        } else if (c == '\r') {
-            line += "\\r";
-        } else if (c == '\n') {
-            line += "\\n";
-        } else {
-            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-            line.append(escaped, sizeof escaped);
-        }
-    }
 }
 
 }  // namespace

@@ -13,22 +13,6 @@
 
 namespace vantrel {
 
-// Runs `init` while `reinitialise` is set, then clears it. The flag is checked
-// again under AlertLock(), so two threads logging their first alert at the
-// same moment set the handler up once. When `init` throws, the flag stays set
-// and the exception goes on.
-template <typename Init>
-void SetUpOnce(std::atomic<uint8_t>& reinitialise, Init&& init) {
-    if (reinitialise.load() == 0) {
-        return;
-    }
-    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
-    if (reinitialise.load() != 0) {
-        init();
-        reinitialise.store(0);
-    }
-}
-
 // Runs `read`, which reads a handler's settings, and returns true when it
 // finished. When it throws, logs an error with severity 3 and returns false:
 // "<reporter>() exception catch: <text>" for the exception a missing required
@@ -80,6 +64,10 @@ public:
     bool DropsWarning() const noexcept {
         return m_bSettled.load(std::memory_order_acquire) && !m_bWarningsPass.load(std::memory_order_relaxed);
     }
+    bool DropsEverything() const noexcept {
+        return m_bSettled.load(std::memory_order_acquire) && !m_bErrorsPass.load(std::memory_order_relaxed) &&
+               !m_bWarningsPass.load(std::memory_order_relaxed);
+    }
 
 private:
     std::atomic<bool> m_bSettled{false};
@@ -87,5 +75,23 @@ private:
     std::atomic<uint32_t> m_nErrorsThreshold{999};
     std::atomic<bool> m_bWarningsPass{false};
 };
+
+// Runs `init` while `reinitialise` is set, then clears it. The flag is checked
+// again under AlertLock(), so two threads logging their first alert at the
+// same moment set the handler up once. When `init` throws, the flag stays set
+// and the exception goes on; the next alert tries again, unless the failed
+// set-up left `filter` dropping every alert: those pass without the lock,
+// as dropped alerts always do.
+template <typename Init>
+void SetUpOnce(std::atomic<uint8_t>& reinitialise, const AlertFilter& filter, Init&& init) {
+    if (reinitialise.load() == 0 || filter.DropsEverything()) {
+        return;
+    }
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+    if (reinitialise.load() != 0) {
+        init();
+        reinitialise.store(0);
+    }
+}
 
 }  // namespace vantrel

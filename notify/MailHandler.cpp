@@ -36,7 +36,7 @@ CMailHandler& GetMailHandler() {
         throw std::logic_error("the mail handler is closed");
     }
     CMailHandler& handler = TheHandler();
-    SetUpOnce(g_bMailReinitialise, [&handler] { handler.Init(); });
+    SetUpOnce(g_bMailReinitialise, handler.m_filter, [&handler] { handler.Init(); });
     return handler;
 }
 

@@ -92,6 +92,7 @@ public:
 
 private:
     friend void testing::ResetMailHandler();
+    friend CMailHandler& GetMailHandler();  // passes the filter to the set-up guard
 
     // What the transport logs in with: read by the set-up and handed on.
     struct MailAccount {

@@ -33,7 +33,7 @@ CSMSHandler& GetSMSHandler() {
         throw std::logic_error("the SMS handler is closed");
     }
     CSMSHandler& handler = TheHandler();
-    SetUpOnce(g_bSMSReinitialise, [&handler] { handler.Init(); });
+    SetUpOnce(g_bSMSReinitialise, handler.m_filter, [&handler] { handler.Init(); });
     return handler;
 }
 

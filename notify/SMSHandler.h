@@ -61,6 +61,7 @@ public:
 
 private:
     friend void testing::ResetSMSHandler();
+    friend CSMSHandler& GetSMSHandler();  // passes the filter to the set-up guard
 
     // Reads the settings in their order; throws as the readers do.
     void ReadSettings();

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -76,6 +77,60 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     ::close(fd);
     content.resize(nRead);
     return FileReadResult::Ok;
+}
+
+SmallFileRead ReadSmallRegularFile(const std::string& path, std::size_t nMaxBytes, std::string& content,
+                                   int& error) {
+    content.clear();
+    error = 0;
+    if (path.empty()) return SmallFileRead::NotFound;
+    struct stat status {};
+    // Decided from the path first, so that a device or a FIFO is not even
+    // opened (opening some devices has effects of its own).
+    if (::stat(path.c_str(), &status) != 0) {
+        error = errno;
+        return errno == ENOENT || errno == ENOTDIR ? SmallFileRead::NotFound : SmallFileRead::Unreadable;
+    }
+    if (!S_ISREG(status.st_mode)) return SmallFileRead::NotRegular;
+    if (static_cast<unsigned long long>(status.st_size) > nMaxBytes) return SmallFileRead::TooLarge;
+    // The path may have been replaced meanwhile: the open must not wait for a
+    // FIFO's writer, and what was opened is checked again.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errno;
+        return errno == ENOENT || errno == ENOTDIR ? SmallFileRead::NotFound : SmallFileRead::Unreadable;
+    }
+    SmallFileRead result = SmallFileRead::Ok;
+    if (::fstat(fd, &status) != 0) {
+        error = errno;
+        result = SmallFileRead::Unreadable;
+    } else if (!S_ISREG(status.st_mode)) {
+        result = SmallFileRead::NotRegular;
+    } else {
+        // Read up to one byte past the limit, which shows a file that grew
+        // beyond it; the status's size is only the first guess.
+        content.resize(std::min<std::size_t>(static_cast<std::size_t>(status.st_size), nMaxBytes) + 1);
+        std::size_t nRead = 0;
+        for (;;) {
+            if (nRead == content.size()) {
+                if (nRead > nMaxBytes) break;
+                content.resize(std::min(2 * content.size(), nMaxBytes + 1));
+            }
+            const ssize_t n = ::read(fd, content.data() + nRead, content.size() - nRead);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                error = errno;
+                result = SmallFileRead::Unreadable;
+                break;
+            }
+            if (n == 0) break;
+            nRead += static_cast<std::size_t>(n);
+        }
+        if (result == SmallFileRead::Ok && nRead > nMaxBytes) result = SmallFileRead::TooLarge;
+        content.resize(result == SmallFileRead::Ok ? nRead : 0);
+    }
+    ::close(fd);
+    return result;
 }
 
 int FilePermissions(const std::string& path) {

@@ -1,7 +1,8 @@
 // File-system facts the library needs: where the host executable lives,
-// directory creation, environment look-ups and reading a whole file.
+// directory creation, environment look-ups and reading files.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vantrel::platform {
@@ -52,6 +53,23 @@ enum class FileReadResult {
 // Reads the whole file into `content`, up to its end whatever size its status
 // gave. On any result but Ok `content` is left empty.
 FileReadResult ReadWholeFile(const std::string& path, std::string& content);
+
+enum class SmallFileRead {
+    Ok,
+    NotFound,     // nothing at the path (or the path is empty)
+    NotRegular,   // a directory, a FIFO, a device: anything but a regular file
+    TooLarge,     // more than the limit, by its status or by what was read
+    Unreadable,   // there, but it cannot be opened or read
+};
+
+// Reads a regular file of at most `nMaxBytes` into `content`. Never blocks on
+// the open (a FIFO without a writer, a device): anything but a regular file
+// is refused without being read, and a file larger than the limit without
+// being read whole. On any result but Ok `content` is left empty and `error`
+// holds the system's error code where there is one (errno on Linux,
+// GetLastError on Windows; 0 otherwise).
+SmallFileRead ReadSmallRegularFile(const std::string& path, std::size_t nMaxBytes, std::string& content,
+                                   int& error);
 
 // The permission bits of the file at `path` (st_mode & 07777, symbolic links
 // followed), or -1 when its status cannot be read.

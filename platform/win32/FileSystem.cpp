@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fcntl.h>
@@ -90,6 +91,59 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& content) {
     ::_close(fd);
     content.resize(nRead);
     return FileReadResult::Ok;
+}
+
+SmallFileRead ReadSmallRegularFile(const std::string& path, std::size_t nMaxBytes, std::string& content,
+                                   int& error) {
+    content.clear();
+    error = 0;
+    if (path.empty()) return SmallFileRead::NotFound;
+    const auto failure = [&error](DWORD code) {
+        error = static_cast<int>(code);
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? SmallFileRead::NotFound
+                                                                            : SmallFileRead::Unreadable;
+    };
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes)) return failure(::GetLastError());
+    if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return SmallFileRead::NotRegular;
+    // Opening a pipe or a device never waits; what was opened is checked
+    // before anything is read from it.
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failure(::GetLastError());
+    SmallFileRead result = SmallFileRead::Ok;
+    LARGE_INTEGER size{};
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        result = SmallFileRead::NotRegular;
+    } else if (!::GetFileSizeEx(file, &size)) {
+        result = failure(::GetLastError());
+    } else if (static_cast<unsigned long long>(size.QuadPart) > nMaxBytes) {
+        result = SmallFileRead::TooLarge;
+    } else {
+        // Read up to one byte past the limit, which shows a file that grew
+        // beyond it; the size is only the first guess.
+        content.resize(static_cast<std::size_t>(size.QuadPart) + 1);
+        std::size_t nRead = 0;
+        for (;;) {
+            if (nRead == content.size()) {
+                if (nRead > nMaxBytes) break;
+                content.resize(std::min(2 * content.size(), nMaxBytes + 1));
+            }
+            DWORD n = 0;
+            if (!::ReadFile(file, content.data() + nRead, static_cast<DWORD>(content.size() - nRead), &n, nullptr)) {
+                result = failure(::GetLastError());
+                if (result == SmallFileRead::NotFound) result = SmallFileRead::Unreadable;
+                break;
+            }
+            if (n == 0) break;
+            nRead += n;
+        }
+        if (result == SmallFileRead::Ok && nRead > nMaxBytes) result = SmallFileRead::TooLarge;
+        content.resize(result == SmallFileRead::Ok ? nRead : 0);
+    }
+    ::CloseHandle(file);
+    if (result != SmallFileRead::Ok) content.clear();
+    return result;
 }
 
 // Windows files carry access control lists, not permission bits: there are

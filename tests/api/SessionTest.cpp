@@ -386,6 +386,56 @@ TEST_F(SessionTest, RejectedPayloadsAreSkippedWithOneEventEach) {
     EXPECT_EQ(::Logoff(), 1);
 }
 
+// The store holds at most QuotesMaxSymbols symbols, as the settings give it
+// at each Login: a quote of a new symbol beyond it is skipped like any
+// rejected quote, while stored symbols go on being replaced. A quote whose
+// Symbol is empty is skipped too, so the any-symbol query never answers it.
+TEST_F(SessionTest, NewSymbolsBeyondTheLimitAndEmptySymbolsAreSkipped) {
+    const std::string config = logDir / "settings.cfg";
+    platform::SetEnvironment("VANTREL_CONFIG", config);
+    const std::string illegal = "Warning: ReadQuotesMaxSymbols(): Illegal value ";
+    const struct {
+        const char* settings;
+        bool bThirdStored;
+        std::string warning;  // empty: none
+    } cases[] = {
+        {"QuotesMaxSymbols=2", false, ""},
+        {"QuotesMaxSymbols=3", true, ""},  // each session counts its own symbols
+        {"QuotesMaxSymbols=0", true, ""},
+        {"FlushFlag=N", true, ""},
+        {"QuotesMaxSymbols=two", true, illegal + "two for QuotesMaxSymbols; using the default 100000"},
+        {"QuotesMaxSymbols=-2", true, illegal + "-2 for QuotesMaxSymbols; using the default 100000"},
+    };
+    const std::string newer = SnapshotMessage("BBB/BBB", {{"0", "2", "1"}});
+    const std::string third = SnapshotMessage("CCC/CCC", {{"0", "3", "1"}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        WriteSettingsFile(config, std::string("[DEFAULT]\n") + c.settings + "\n");
+        vantrel::testing::ResetConfigStore();
+        const size_t first = LogLines().size();
+        ASSERT_EQ(ServeLogin(), 1);
+        ASSERT_TRUE(SendQuotes({SnapshotMessage("", {{"0", "9", "1"}}), SnapshotMessage("BBB/BBB", {{"0", "1", "1"}}),
+                                kEur, third, newer}));
+        EXPECT_EQ(Stored("BBB/BBB"), newer);
+        EXPECT_EQ(Stored("CCC/CCC"), c.bThirdStored ? third : "<none>");
+        std::string symbol, text;
+        EXPECT_TRUE(GetQuotesContainer().GetAnyQuotes(symbol, text) && symbol == "BBB/BBB") << symbol;
+        const SkipEvents skips = SkipEventsFrom(first);
+        EXPECT_EQ(skips.nAccounted, c.bThirdStored ? 1u : 2u);
+        const std::vector<std::string> lines = LogLines();
+        std::vector<std::string> warnings;
+        for (size_t i = first; i < lines.size(); ++i) {
+            if (lines[i].rfind("Warning", 0) == 0 || lines[i].rfind("Error", 0) == 0) warnings.push_back(lines[i]);
+        }
+        EXPECT_EQ(warnings, c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+        EXPECT_EQ(::Logoff(), 1);
+    }
+    EXPECT_TRUE(HasLogLine("event: StartQuotesThread(): quote skipped: a new symbol beyond QuotesMaxSymbols "
+                           "(2 stored)")) << LogText();
+    platform::UnsetEnvironment("VANTREL_CONFIG");
+    vantrel::testing::ResetConfigStore();
+}
+
 TEST_F(SessionTest, SkippedQuoteEventsAreRateLimitedAfterTheFirstTenOfASession) {
     FakeClock clock(EpochMillis(2026, 12, 8, 10, 0, 0));
     const int64_t t0 = FakeClock::s_nNow.load();

@@ -2,9 +2,12 @@
 // exiting) while a session runs.
 #include <cstdio>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <set>
 #include <sstream>
 
+#include "config/Config.h"
 #include "tests/api/ExitHostProcess.h"
 #include "tests/api/SessionFixture.h"
 
@@ -97,6 +100,47 @@ TEST_F(SessionFixture, ExitingWhileLoginWaitsForTheVerdictLogsAnEventOnly) {
     EXPECT_TRUE(server.WaitForClientClose());
     EXPECT_TRUE(HasLogLine("event: StartQuotesThread(): Logging off.")) << LogText();
     EXPECT_EQ(WarningAndErrorLines(), std::vector<std::string>{}) << LogText();
+}
+
+// A settings file that is a FIFO nobody writes: nothing that reads the
+// settings may wait for a writer. A refused Login logs an error, which reads
+// the settings on the quotes thread while Login waits for the verdict; a
+// Logoff from another thread waits for that Login; a process exiting during
+// such a Login waits for it too.
+TEST_F(SessionFixture, ASettingsFileThatIsAFifoKeepsNoLoginLogoffOrExitWaiting) {
+    const std::string fifo = logDir / "fifo.cfg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    platform::SetEnvironment("VANTREL_CONFIG", fifo.c_str());
+    vantrel::testing::ResetConfigStore();
+    // Should a read wait for a writer after all, one that comes and goes ends
+    // the wait, so that the test fails instead of hanging.
+    const auto finishes = [&fifo](std::future<int>& call) {
+        if (call.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return true;
+        for (int i = 0; i < 3; ++i) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+        return false;
+    };
+    std::string line;
+    std::future<int> login = StartLogin(server.port());
+    ASSERT_TRUE(server.Accept() && server.ReadLine(line) && server.ReadLine(line) && server.Send("#0 refused\r\n"));
+    std::future<int> logoff = std::async(std::launch::async, [] { return ::Logoff(); });
+    EXPECT_TRUE(finishes(login));
+    EXPECT_TRUE(finishes(logoff));
+    EXPECT_EQ(login.get(), -1);
+    EXPECT_EQ(logoff.get(), 0);
+    EXPECT_TRUE(HasLogLine("event: GetConfigDefaults(): File \"" + fifo +
+                           "\" cannot be read: not a regular file; every setting keeps its default"))
+        << LogText();
+
+    ExitHostProcess host({std::to_string(server.port()), "127.0.0.1", "wait"});
+    ASSERT_TRUE(host.started());
+    ASSERT_TRUE(server.Accept() && server.ReadLine(line) && server.ReadLine(line) && server.Send("#0 refused\r\n"));
+    host.Release();
+    EXPECT_TRUE(host.ExitedCleanly(60000));
+    platform::UnsetEnvironment("VANTREL_CONFIG");
+    vantrel::testing::ResetConfigStore();
 }
 
 }  // namespace

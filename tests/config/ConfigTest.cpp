@@ -3,9 +3,17 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 #include <quickfix/Exceptions.h>
@@ -129,9 +137,9 @@ TEST_F(ConfigTest, UnloadableFileFailsEveryRequestUntilAReadSucceeds) {
     const std::string notFound = "File \"" + configFile + "\" not found";
     std::string text;
     EXPECT_EQ(ConfigErrorOf([&] { GetConfigString("MailSubject", text); }), notFound);
-    // A directory opens but cannot be read.
+    // A directory is there but is no settings file.
     std::filesystem::create_directory(configFile);
-    EXPECT_EQ(ConfigErrorOf([&] { GetConfigDefaults(); }), notFound);
+    EXPECT_EQ(ConfigErrorOf([&] { GetConfigDefaults(); }), "File \"" + configFile + "\" cannot be read: not a regular file");
     std::filesystem::remove(configFile);
 
     // An invalid file keeps nothing either.
@@ -148,40 +156,110 @@ TEST_F(ConfigTest, UnloadableFileFailsEveryRequestUntilAReadSucceeds) {
     EXPECT_EQ(testing::ConfigLoadCount(), 1);
 }
 
-// The file holds passwords: the load that reads a file others can read says
-// so once, with the fix, and uses the file all the same.
-TEST_F(ConfigTest, AFileOthersCanReadIsReportedOnceAndStillRead) {
+// The file holds passwords and says where alerts go: the load that reads a
+// file others can read or write says so once, with the fix, and uses the file
+// all the same.
+TEST_F(ConfigTest, AFileOthersCanReadOrWriteIsReportedOnceAndStillRead) {
+    using std::filesystem::perms;
+    const std::string readable = ") and may hold passwords; make it readable by";
+    const std::string writable =
+        ") and whoever writes it can send the alerts and their passwords elsewhere; make it writable by";
     const struct {
-        std::filesystem::perms perms;
-        const char* mode;  // nullptr: no event
+        perms mode;
+        const char* octal;  // nullptr: no event
+        std::string who;
+        std::string rest;
     } cases[] = {
-        {std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, nullptr},
-        {std::filesystem::perms::owner_read, nullptr},
-        {std::filesystem::perms::owner_all | std::filesystem::perms::group_read, "0740"},
-        {std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::others_read,
-         "0604"},
+        {perms::owner_read | perms::owner_write, nullptr, "", ""},
+        {perms::owner_read, nullptr, "", ""},
+        {perms::owner_all | perms::group_read, "0740", "read", readable},
+        {perms::owner_read | perms::owner_write | perms::others_read, "0604", "read", readable},
+        {perms::owner_read | perms::owner_write | perms::group_write, "0620", "written", writable},
+        {perms::owner_read | perms::owner_write | perms::others_write, "0602", "written", writable},
+        {perms::owner_read | perms::owner_write | perms::others_read | perms::others_write, "0606", "read and written",
+         ") and whoever writes it can send the alerts and their passwords elsewhere; make it readable and writable by"},
     };
     WriteConfig("MailSubject=kept\n");
     if (platform::FilePermissions(configFile) < 0) GTEST_SKIP() << "files carry no permission bits here (Windows)";
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode ? c.mode : "private");
+        SCOPED_TRACE(c.octal ? c.octal : "private");
         testing::ResetFileLog();
         std::filesystem::remove_all(dir / "log");
         WriteConfig("MailSubject=kept\n");
-        std::filesystem::permissions(configFile, c.perms);
+        std::filesystem::permissions(configFile, c.mode);
         testing::ResetConfigStore();
         std::string text;
         EXPECT_TRUE(GetConfigString("MailSubject", text) && text == "kept");
         EXPECT_TRUE(GetConfigString("MailSubject", text));
         const std::string expected =
-            c.mode == nullptr ? std::string()
-                              : "[LR]<20261208-09:15:00, event>: GetConfigDefaults(): the settings file '" + configFile +
-                                    "' can be read by group or others (mode " + c.mode +
-                                    ") and may hold passwords; make it readable by its owner only: chmod 600 '" +
-                                    configFile + "'\n";
+            c.octal == nullptr ? std::string()
+                               : "[LR]<20261208-09:15:00, event>: GetConfigDefaults(): the settings file '" + configFile +
+                                     "' can be " + c.who + " by group or others (mode " + c.octal + c.rest +
+                                     " its owner only: chmod 600 '" + configFile + "'\n";
         EXPECT_EQ(test::FileExists(dir / "log") ? Events() : std::string(), expected);
         std::filesystem::permissions(configFile, std::filesystem::perms::owner_all);
     }
+}
+
+// Only a regular file of at most 1 MiB is read. Anything else is refused
+// unread (a larger file is not read whole), and opening it never waits: a FIFO
+// that nobody writes would otherwise hold every thread that logs an error.
+// Each refusal is logged once, however often the file is tried.
+TEST_F(ConfigTest, OnlyRegularFilesUpTo1MiBAreReadAndNothingElseIsWaitedFor) {
+    const std::string settings = "[DEFAULT]\nMailSubject=kept\n";
+    const auto padded = [&](std::size_t size) { return settings + std::string(size - settings.size(), '#'); };
+    const auto refused = [](const std::string& path, const char* why) {
+        return "File \"" + path + "\" cannot be read: " + why;
+    };
+    const std::string fifo = dir / "fifo.cfg";
+    const struct {
+        const char* name;
+        std::string path;
+        std::function<void()> make;
+        std::string error;  // empty: read
+    } cases[] = {
+        {"exactly 1 MiB", configFile, [&] { WriteSettingsFile(configFile, padded(1024 * 1024)); }, ""},
+        {"a byte more", configFile, [&] { WriteSettingsFile(configFile, padded(1024 * 1024 + 1)); },
+         refused(configFile, "larger than 1 MiB")},
+        {"256 MiB", configFile,
+         [&] {
+             WriteSettingsFile(configFile, settings);
+             std::filesystem::resize_file(configFile, 256u << 20);
+         },
+         refused(configFile, "larger than 1 MiB")},
+#if !defined(_WIN32)
+        {"a FIFO nobody writes", fifo, [&] { ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); },
+         refused(fifo, "not a regular file")},
+        {"a device", "/dev/null", [] {}, refused("/dev/null", "not a regular file")},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(configFile);
+        c.make();
+        platform::SetEnvironment("VANTREL_CONFIG", c.path.c_str());
+        testing::ResetConfigStore();
+        testing::ResetFileLog();
+        std::filesystem::remove_all(dir / "log");
+        std::future<std::string> twice = std::async(std::launch::async, [] {
+            std::string text;
+            const std::string first = ConfigErrorOf([&] { GetConfigString("MailSubject", text); });
+            return first + ConfigErrorOf([&] { GetConfigString("MailSubject", text); }) + text;
+        });
+        if (twice.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << "the read waits";
+#if !defined(_WIN32)
+            // A writer that comes and goes ends a wait on the FIFO.
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+#endif
+        }
+        EXPECT_EQ(twice.get(), c.error.empty() ? "kept" : c.error + c.error);
+        const std::string event = "[LR]<20261208-09:15:00, event>: GetConfigDefaults(): " + c.error +
+                                  "; every setting keeps its default\n";
+        EXPECT_EQ(test::FileExists(dir / "log") ? Events() : "", c.error.empty() ? "" : event);
+    }
+    std::filesystem::remove(fifo);
 }
 
 TEST_F(ConfigTest, PathComesFromTheEnvironmentAndIsFixedAtFirstUse) {

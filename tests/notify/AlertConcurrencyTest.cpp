@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <future>
+#include <thread>
 
+#include "notify/AlertSetUp.h"
 #include "tests/notify/MailHandlerFixture.h"
 
 namespace vantrel {
@@ -99,6 +101,39 @@ TEST_F(BothChannelsTest, OneErrorGivesOneSmsPerNumberAndOneMail) {
     EXPECT_EQ(SentTexts(), (std::vector<std::string>{error, error, end, end}));
     const std::vector<std::string> calls = Calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), kCreated), 1);
+}
+
+// A set-up that failed (the mail thread could not start) keeps its flag set
+// for a retry but leaves its filter dropping every alert: those alerts pass
+// the guard without the alert lock, which a thread sending an alert may hold
+// for as long as its channel takes. Once the filter is unsettled the guard
+// runs the set-up again.
+TEST(AlertSetUp, AlertsAFailedSetUpDropsDoNotWaitForTheLock) {
+    std::atomic<uint8_t> reinitialise{1};
+    AlertFilter filter;
+    filter.Publish(false, 0, false);
+    std::atomic<int> nInits{0};
+    std::promise<void> held;
+    std::promise<void> release;
+    std::thread holder([&] {
+        std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+        held.set_value();
+        release.get_future().wait_for(std::chrono::milliseconds(3 * kWaitMs));
+    });
+    held.get_future().wait();
+    std::future<void> alert =
+        std::async(std::launch::async, [&] { SetUpOnce(reinitialise, filter, [&] { nInits.fetch_add(1); }); });
+    EXPECT_EQ(alert.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready) << "waited for the lock";
+    release.set_value();
+    holder.join();
+    alert.get();
+    EXPECT_EQ(nInits.load(), 0);
+    EXPECT_EQ(reinitialise.load(), 1);
+
+    filter.Unsettle();
+    SetUpOnce(reinitialise, filter, [&] { nInits.fetch_add(1); });
+    EXPECT_EQ(nInits.load(), 1);
+    EXPECT_EQ(reinitialise.load(), 0);
 }
 
 }  // namespace

@@ -55,8 +55,9 @@ TEST_F(MailHandlerFixture, RefusedLoginThroughTheSharedLibraryArrivesAsAMail) {
 }
 
 // Without a warning or error nothing of the mail side runs: no handler and no
-// mail thread (either would log). Login itself reads the feed's settings, so
-// the note on a file readable by others is the one line that is not Login's.
+// mail thread (either would log). The settings are read by Login (for the
+// quote store and the feed) and nothing else: the file readable by others is reported
+// once, and FlushFlag is never read.
 TEST_F(MailHandlerFixture, WithoutAnAlertTheSharedLibraryRunsNothingOfTheMailSide) {
     Restart((SmtpSettings() + kMailSendAll).c_str());
     ASSERT_EQ(::chmod(configFile.c_str(), 0644), 0);
@@ -66,12 +67,15 @@ TEST_F(MailHandlerFixture, WithoutAnAlertTheSharedLibraryRunsNothingOfTheMailSid
     ASSERT_EQ(library.Entry<LogoffFunction>("Logoff")(), 1);
     ASSERT_TRUE(library.Unload());
 
+    int nSettingsNotes = 0;
     for (const std::string& line : LogLines()) {
         EXPECT_EQ(line.rfind("event: ", 0), 0u) << line;
         for (const char* part : {"CMail", "StartMailRequestsThread", "FlushFlag"}) {
             EXPECT_EQ(line.find(part), std::string::npos) << line;
         }
+        nSettingsNotes += line.find("GetConfigDefaults") != std::string::npos;
     }
+    EXPECT_EQ(nSettingsNotes, 1);
     EXPECT_TRUE(HasLogLine("event: Login() is finished.")) << LogText();
 }
 

@@ -1,6 +1,7 @@
 // The monitor's options and its board, without a server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -162,6 +163,36 @@ TEST(QuotesBoard, RenderShowsQuotesWaitingAndStaleRows) {
     EXPECT_NE(lines[3].find("151.491"), std::string::npos);
     EXPECT_NE(lines[3].find("stale"), std::string::npos);
     for (const std::string& line : lines) EXPECT_EQ(line.find('\x1b'), std::string::npos);
+}
+
+// A symbol is the server's text: whatever bytes it holds, the board shows
+// them escaped as the log does, so none can retitle or clear the terminal,
+// and the columns stay aligned on the escaped width.
+TEST(QuotesBoard, ControlCharactersOfSymbolsAreShownEscaped) {
+    const struct {
+        std::string symbol;
+        std::string shown;
+    } cases[] = {
+        {"\x1b]0;owned\x07" "EUR", "\\x1B]0;owned\\x07EUR"},
+        {"\x1b[2J\x1b[H", "\\x1B[2J\\x1B[H"},
+        {"A\r\nB\tC\x7f", "A\\r\\nB\\x09C\\x7F"},
+        {"EUR/USD \xc3\xa9", "EUR/USD \xc3\xa9"},
+    };
+    quotes::Board board;
+    for (const auto& c : cases) {
+        EXPECT_EQ(quotes::Printable(c.symbol), c.shown);
+        board.Add(c.symbol);
+        board.Record(c.symbol, 1, Top(1.5, 1.6), quotes::WallClock::now());
+    }
+    const std::vector<std::string> lines = board.Render(quotes::RenderStyle{});
+    ASSERT_EQ(lines.size(), 5u);
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+    for (const std::string& line : lines) EXPECT_TRUE(std::none_of(line.begin(), line.end(), control)) << line;
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(c.shown, 0) == 0; }),
+                  1);
+    }
+    for (std::size_t i = 2; i < lines.size(); ++i) EXPECT_EQ(lines[i].find("1.5"), lines[1].find("1.5")) << lines[i];
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "log/EscapeText.h"
+
 namespace quotes {
 namespace {
 
@@ -199,9 +201,11 @@ bool Board::SessionLost() const {
     return bAnyQuoted;
 }
 
+std::string Printable(const std::string& text) { return vantrel::Escaped(text); }
+
 std::vector<std::string> Board::Render(const RenderStyle& style) const {
     std::size_t symbolWidth = 7;
-    for (const Row& row : m_rows) symbolWidth = std::max(symbolWidth, row.symbol.size());
+    for (const Row& row : m_rows) symbolWidth = std::max(symbolWidth, Printable(row.symbol).size());
 
     std::vector<std::string> lines;
     lines.push_back(Colored(PadRight("SYMBOL", symbolWidth) + "  " + PadLeft("BID SIZE(M)", 11) +
@@ -210,7 +214,7 @@ std::vector<std::string> Board::Render(const RenderStyle& style) const {
                                 "  " + "CHANGED",
                             kBold, style.ansi));
     for (const Row& row : m_rows) {
-        std::string line = PadRight(row.symbol, symbolWidth) + "  ";
+        std::string line = PadRight(Printable(row.symbol), symbolWidth) + "  ";
         if (!row.bQuoted) {
             const std::string words = row.lastResult == 0 ? "waiting for a first quote"
                                                           : QueryResultText(row.lastResult);

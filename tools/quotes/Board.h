@@ -26,6 +26,12 @@ struct TopOfBook {
 TopOfBook BestOf(const double* bidPrices, const double* bidSizes, int nBids,
                  const double* offerPrices, const double* offerSizes, int nOffers);
 
+// Text from the server (a symbol) or the library as it may be printed:
+// control characters escaped as the library's log writes them (ESC as \x1B),
+// so that no symbol can move the cursor, clear the screen or retitle the
+// terminal.
+std::string Printable(const std::string& text);
+
 // The library's result codes in words.
 std::string LoginResultText(int result);
 std::string QueryResultText(int result);
@@ -72,7 +78,7 @@ public:
     // the connection ends.
     bool SessionLost() const;
 
-    // The table: a header line, then one line per row.
+    // The table: a header line, then one line per row; symbols Printable.
     std::vector<std::string> Render(const RenderStyle& style) const;
 
 private:

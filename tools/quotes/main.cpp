@@ -289,7 +289,7 @@ int RunOnce(const MonitorOptions& options, Board& board, bool bDiscover) {
     PrintPlain(board, std::cout);
     if (!board.AllQuoted() && !StopRequested()) {
         std::cerr << "vantrel-quotes: no quote within " << Seconds(options.waitSeconds) << " s for";
-        for (const std::string& symbol : board.Unquoted()) std::cerr << ' ' << symbol;
+        for (const std::string& symbol : board.Unquoted()) std::cerr << ' ' << Printable(symbol);
         std::cerr << '\n';
         return kExitNoQuotes;
     }
@@ -303,7 +303,7 @@ int RunLive(const MonitorOptions& options, Board& board, bool bDiscover) {
                         (options.color == ColorMode::Auto && bTerminal &&
                          (noColor == nullptr || *noColor == '\0'));
     Screen screen(bTerminal, bColor);
-    const std::string title = "vantrel-quotes  " + options.login + "@" + options.host + ":" +
+    const std::string title = "vantrel-quotes  " + Printable(options.login + "@" + options.host) + ":" +
                               std::to_string(options.port) + "  (Ctrl-C to log off)";
     const bool bTimed = options.durationSeconds > 0.0;
     const SteadyClock::time_point end =
