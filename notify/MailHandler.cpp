@@ -9,6 +9,7 @@
 #include "log/LogFacade.h"
 #include "log/UtcTime.h"
 #include "notify/AlertText.h"
+#include "notify/MailAddressParser.h"
 #include "notify/MailRequests.h"
 
 namespace vantrel {
@@ -22,6 +23,23 @@ std::atomic<bool> g_bMailHandlerClosed{false};
 CMailHandler& TheHandler() {
     static CMailHandler handler;
     return handler;
+}
+
+// A mail setting goes into header lines and SMTP commands: CR, LF or NUL in
+// it would end them early and add lines of the value's choosing (a Bcc header,
+// a command). Such a value is an illegal one, as a Boolean other than Y or N
+// is; the text leaves the value out, since it may be the password.
+void RequireOneLine(const char* key, const std::string& value) {
+    if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        throw FIX::ConfigError(std::string("Illegal value (a line break or NUL) for ") + key);
+    }
+}
+
+std::string RequireAddress(const char* key, const std::string& value) {
+    std::string name;
+    std::string address;
+    if (!ParseMailAddress(value, name, address)) throw FIX::ConfigError("Illegal value " + value + " for " + key);
+    return address;
 }
 
 void Wipe(std::string& secret) noexcept {
@@ -98,6 +116,7 @@ void CMailHandler::ReadSettings(MailAccount& account) {
     LoadConfigBool("MailUseSimpleMAPI", m_bUseSimpleMAPI);
     if (!m_bUseSimpleMAPI) {
         LoadConfigString("MailSMTPServerName", m_sSMTPServerName);
+        RequireOneLine("MailSMTPServerName", m_sSMTPServerName);
     }
     GetConfigLong("MailSMTPServerPortNo", m_nSMTPServerPortNo);
     if (!m_bUseSimpleMAPI) {
@@ -112,17 +131,26 @@ void CMailHandler::ReadSettings(MailAccount& account) {
         LoadConfigString("MailProfileName", account.sProfileName);
         LoadConfigString("MailPassword", account.sPassword);
     }
+    RequireOneLine("MailProfileName", account.sProfileName);
+    RequireOneLine("MailPassword", account.sPassword);
     if (!m_bUseSimpleMAPI) {
         LoadConfigString("MailAddressFrom", m_sAddressFrom);
+        // "Name <address>": the name for the From header, the address alone
+        // for the envelope.
+        RequireAddress("MailAddressFrom", m_sAddressFrom);
     }
     std::string addressesTo;
     LoadConfigString("MailAddressTo", addressesTo);
+    RequireOneLine("MailAddressTo", addressesTo);
     m_addressesTo = SplitAlertList(addressesTo);
+    for (std::string& recipient : m_addressesTo) recipient = RequireAddress("MailAddressTo", recipient);
     if (m_addressesTo.empty()) {
         m_bSendMail = false;
     }
     GetConfigString("MailSubject", m_sSubject);
+    RequireOneLine("MailSubject", m_sSubject);
     GetConfigString("MailFile2Send", m_sFile2Send);
+    RequireOneLine("MailFile2Send", m_sFile2Send);
     GetConfigBool("MailSendErrors", m_bSendErrors);
     GetConfigLong("MailErrorsSeverityCode", m_nErrorsSeverityCode);
     GetConfigBool("MailSendWarnings", m_bSendWarnings);
@@ -142,6 +170,7 @@ void CMailHandler::ReadSMTPOptions() {
         m_smtpOptions.auth = kAuths[nChoice];
     }
     GetConfigString("MailSMTPCAFile", m_smtpOptions.peer.sCAFile);
+    RequireOneLine("MailSMTPCAFile", m_smtpOptions.peer.sCAFile);
     GetConfigBool("MailSMTPVerifyPeer", m_smtpOptions.peer.bVerifyPeer);
 }
 

@@ -68,7 +68,7 @@ bool CMailRequest::SendMail() {
         return false;
     }
     CMailMessage message;
-    message.m_From = CMailAddress(sSender);
+    message.m_From = SenderAddress(sSender);
     for (const std::string& recipient : recipients) message.AddRecipient(CMailAddress(recipient));
     message.m_sSubject = sSubject;
     message.SetBody(sBody);

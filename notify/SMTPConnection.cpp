@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "log/LogFacade.h"
+#include "notify/EhloName.h"
 #include "notify/MailEncoding.h"
 #include "platform/ErrorCodes.h"
 
@@ -89,7 +90,8 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
     m_bConnected = true;
     if (!ReadCommandResponse(220)) return FailLogin("An unexpected SMTP login response was received.", true);
 
-    const std::string ehlo = "EHLO " + platform::LocalHostName() + "\r\n";
+    const std::string ehlo =
+        "EHLO " + ChooseEhloName(platform::LocalHostName(255), m_pStream->LocalAddress()) + "\r\n";
     if (!SendCommand(ehlo)) return FailLogin("An unexpected error occurred while sending the EHLO command.", false);
     if (!ReadCommandResponse(250)) return FailLogin("An unexpected EHLO response was received.", false);
 
@@ -286,15 +288,14 @@ bool CSMTPConnection::SendMessage(CMailMessage& message) {
 
     std::vector<CMailAttachment>& attachments = message.GetAttachments();
     if (!attachments.empty() &&
-        !SendPiece(std::string("\r\n--") + kMailBoundary +
-                       "\r\nContent-Type: text/plain; charset=us-ascii\r\n"
-                       "Content-Transfer-Encoding: quoted-printable\r\n\r\n",
+        !SendPiece("\r\n--" + message.GetBoundary() + "\r\nContent-Type: text/plain; charset=" +
+                       message.GetBodyCharset() + "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n",
                    "Failed in call to send the body header, GetLastError() returns: ")) {
         return false;
     }
     if (!SendPiece(message.GetBody(), "Failed in call to send the body, GetLastError() returns: ")) return false;
     for (CMailAttachment& attachment : attachments) {
-        if (!SendPiece(attachment.GetPartHeader(),
+        if (!SendPiece(attachment.GetPartHeader(message.GetBoundary()),
                        "Failed in call to send Mime attachment header, GetLastError() returns: ")) {
             return false;
         }
@@ -305,7 +306,7 @@ bool CSMTPConnection::SendMessage(CMailMessage& message) {
         }
     }
     if (!attachments.empty() &&
-        !SendPiece(std::string("\r\n--") + kMailBoundary + "--",
+        !SendPiece("\r\n--" + message.GetBoundary() + "--",
                    "Failed in call to send Mime attachment footer, GetLastError() returns: ")) {
         return false;
     }

@@ -179,4 +179,15 @@ std::string LocalHostName(std::size_t maxLength) {
     return text;
 }
 
+std::string LocalAddressText(int socket) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    char text[INET_ADDRSTRLEN] = {};
+    if (socket == kInvalidSocket || ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET || ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) {
+        return std::string();
+    }
+    return text;
+}
+
 }  // namespace vantrel::platform

@@ -80,7 +80,12 @@ long ReceiveWaiting(int socket, char* data, std::size_t size, int timeoutMs, con
 int CloseSocket(int* pSocket) noexcept;
 
 // The name of this host as the system reports it, at most `maxLength`
-// characters; "localhost" when it cannot be read.
+// characters; "localhost" when it cannot be read. On Windows the computer's
+// fully qualified DNS name when it has one.
 std::string LocalHostName(std::size_t maxLength = 100);
+
+// The dotted IPv4 address of the local end of the connected `socket`, or an
+// empty text when it cannot be read.
+std::string LocalAddressText(int socket);
 
 }  // namespace vantrel::platform

@@ -267,10 +267,28 @@ int CloseSocket(int* pSocket) noexcept {
 
 std::string LocalHostName(std::size_t maxLength) {
     char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    DWORD size = sizeof name;
+    // The configured DNS name needs no look-up; the host name is the short one.
+    if ((!::GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) || name[0] == '\0') &&
+        (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')) {
+        return "localhost";
+    }
     std::string text(name);
     if (text.size() > maxLength) text.resize(maxLength);
     return text;
+}
+
+std::string LocalAddressText(int socket) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (socket == kInvalidSocket ||
+        ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET) {
+        return std::string();
+    }
+    const unsigned long n = ntohl(address.sin_addr.s_addr);
+    return std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." + std::to_string((n >> 8) & 255) +
+           "." + std::to_string(n & 255);
 }
 
 }  // namespace vantrel::platform

@@ -47,6 +47,11 @@ TEST_F(MailHandlerFixture, SetUpThatCannotMailSaysWhyAndMailsNothing) {
         {"MAPI without recipients", "FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=Y\n" + kMailSendAll,
          {cannotLoad("MailAddressTo"), kMapiOff}},
         {"MAPI, only separators", MapiSettings(" ;;") + kMailSendAll, {kMapiOff}},
+        // Values that would add a header line or an SMTP parameter.
+        {"CR in the subject", smtp + kMailSendAll + "MailSubject=Alert\rBcc: spy@example.net\n", {unknown, kNotSendEmail}},
+        {"sender with a parameter", SmtpSettings().replace(smtp.find("feed@example.org"), 16, "a@b.org> SIZE=1") +
+                                        kMailSendAll, {unknown, kNotSendEmail}},
+        {"recipient not an address", SmtpSettings("ops@example.org, ops") + kMailSendAll, {unknown, kNotSendEmail}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,7 +114,7 @@ TEST_F(MailHandlerFixture, AMailCarriesTheSettingsSenderRecipientsSubjectAndFile
     EXPECT_EQ(mail.First("mail_from"), "feed@example.org");
     EXPECT_EQ(mail.All("rcpt_to"), (std::vector<std::string>{"ops1@example.org", "ops2@example.org", "desk@example.org"}));
     EXPECT_EQ(mail.First("auth_login"), "alerts");
-    EXPECT_EQ(mail.Header("To"), "ops1@example.org,ops2@example.org,desk@example.org");
+    EXPECT_EQ(mail.Header("To"), "ops1@example.org, ops2@example.org, desk@example.org");
     EXPECT_EQ(mail.Header("Subject"), "Quotes feed alert");
     EXPECT_EQ(FromHex(mail.First("body_hex")),
               kStamp + "Error (3)>: ReadString() Error: Can`t receive string. nWSALastError = 104");
@@ -117,7 +122,7 @@ TEST_F(MailHandlerFixture, AMailCarriesTheSettingsSenderRecipientsSubjectAndFile
     ASSERT_EQ(parts.size(), 1u);
     const std::string::size_type a = parts[0].find(' '), b = parts[0].find(' ', a + 1);
     EXPECT_EQ(FromHex(parts[0].substr(0, a)), "daily report.txt");
-    EXPECT_EQ(FromHex(parts[0].substr(a + 1, b - a - 1)), file);
+    EXPECT_EQ(FromHex(parts[0].substr(a + 1, b - a - 1)), "daily report.txt");  // no directories
     EXPECT_EQ(FromHex(parts[0].substr(b + 1)), "open positions: 3\n");
     EXPECT_EQ(MailLogLines(), (std::vector<std::string>{
                                   "Error (3): ReadString() Error: Can`t receive string. nWSALastError = 104",
