@@ -13,7 +13,7 @@ std::string FoldHeader(std::string_view name, std::string_view value) {
     for (const char c : value) line += c == '\r' || c == '\n' || c == '\0' ? ' ' : c;
 
     // Segments are a run of blanks and the word after it; a break goes in
-    // only before a segment, so that every continuation line holds a word.
+    // only before a segment, so that every line holds a word.
     std::string folded;
     folded.reserve(line.size() + line.size() / 32 + 2);
     std::size_t nLineStart = 0;  // in `folded`
@@ -28,8 +28,10 @@ std::string FoldHeader(std::string_view name, std::string_view value) {
         while (next < line.size() && IsBlank(line[next])) ++next;
         if (next == line.size()) end = next;
 
-        const bool bHasWord = folded.size() > nLineStart + (nLineStart == 0 ? name.size() + 1 : 0);
-        if (bHasWord && folded.size() - nLineStart + (end - i) > kHeaderLineGoal) {
+        // The field name counts as the first line's word: a value whose first
+        // word does not fit after it starts on the next line.
+        const bool bHasWord = line.find_first_not_of(" \t", i) < end;
+        if (bHasWord && folded.size() > nLineStart && folded.size() - nLineStart + (end - i) > kHeaderLineGoal) {
             folded += "\r\n";
             nLineStart = folded.size();
         }

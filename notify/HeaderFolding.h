@@ -14,8 +14,9 @@ constexpr std::size_t kHeaderLineLimit = 998;
 
 // The header field "<name>: <value>" as it goes out, ending in CR LF. A line
 // break goes in before a blank or tab wherever the line would otherwise pass
-// 78 characters, never where the new line would hold only blanks; a word
-// longer than that stays whole on its own line, so callers give words of at
+// 78 characters (after the name too, when the first word does not fit),
+// never where the new line would hold only blanks; a word longer than that
+// stays whole on its own line, so callers give words of at
 // most 900 characters. CR, LF and NUL in the value, which would end the
 // header early or cut it, become blanks.
 std::string FoldHeader(std::string_view name, std::string_view value);
