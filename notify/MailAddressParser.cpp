@@ -106,8 +106,18 @@ bool ParseMailAddress(std::string_view text, std::string& name, std::string& add
     std::string parsedName;
     std::string_view spec = text;
     if (!text.empty() && text.back() == '>') {
-        // The last "<" that is not inside the quoted name opens the address.
-        const std::size_t open = text.rfind('<');
+        // The first "<" after a quoted name opens the address (a quoted name,
+        // or a quoted local part, may hold "<" of its own); an unquoted name
+        // holds none.
+        std::size_t open = 0;
+        if (text.front() == '"') {
+            std::size_t i = 1;
+            while (i < text.size() && text[i] != '"') i += text[i] == '\\' ? 2 : 1;
+            if (i >= text.size()) return false;
+            open = text.find('<', i + 1);
+        } else {
+            open = text.find('<');
+        }
         if (open == std::string_view::npos) return false;
         if (!ParseDisplayName(Trim(text.substr(0, open)), parsedName)) return false;
         spec = text.substr(open + 1, text.size() - open - 2);

@@ -29,6 +29,7 @@ TEST(MailAddressParser, SettingForms) {
         {"\"Feed, \\\"Ops\\\" <x>\" <a.b+c@mail.example.com>", true, "Feed, \"Ops\" <x>", "a.b+c@mail.example.com"},
         {"Zo\xC3\xAB <zoe@example.com>", true, "Zo\xC3\xAB", "zoe@example.com"},
         {"\"odd local\"@example.com", true, "", "\"odd local\"@example.com"},
+        {"\"a<b\" <\"c<d>\"@example.com>", true, "a<b", "\"c<d>\"@example.com"},  // found by fuzzing
         {"ops@[192.0.2.1]", true, "", "ops@[192.0.2.1]"},
         {"ops@localhost", true, "", "ops@localhost"},
         // Would add a parameter to MAIL FROM, a header line, or a second address.
