@@ -31,10 +31,14 @@ void CheckAddress(const std::string& text) {
     bool bQuoted = false;
     for (std::size_t i = 0; i < address.size(); ++i) {
         const char c = address[i];
-        if (c == '"') bQuoted = !bQuoted;
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) {
             Fail("a parsed address holds a control or 8-bit byte", text);
         }
+        if (bQuoted && c == '\\') {
+            ++i;  // the escaped character belongs to the quoted string
+            continue;
+        }
+        if (c == '"') bQuoted = !bQuoted;
         if (!bQuoted && (c == ' ' || c == '<' || c == '>')) Fail("a parsed address is more than one token", text);
     }
     for (const char c : name) {
