@@ -245,7 +245,8 @@ int StartMailRequestsThread(void* /*pParam*/) noexcept {
         if (bTaken) {
             if (request.pSMTPConnection) hold(request.pSMTPConnection);
             try {
-                request.SendMail();
+                const bool bMail = !request.connectionTest;
+                if (request.SendMail() && bMail) OutputEvent2Log("StartMailRequestsThread(): a mail is sent.");
             } catch (...) {
                 const LogOnlyAlerts alert(false);
                 OutputError2Log(3, "StartMailRequestsThread(): Unknown exception catch during CMailRequest::SendMail().");

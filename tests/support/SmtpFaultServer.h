@@ -51,6 +51,7 @@ public:
         return WaitUntil([&] { return m_nSteps.load() >= count; }, timeoutMs);
     }
 
+    int DialoguesEnded() const { return m_nDialogues.load(); }
     // Waits until `count` dialogues have ended (the server closed them or
     // saw the client close).
     bool WaitForDialogues(int count, int timeoutMs = kWaitMs) const {
