@@ -19,6 +19,10 @@ namespace {
 std::atomic<uint8_t> g_bMailReinitialise{1};
 // Set when the handler is destroyed at unload.
 std::atomic<bool> g_bMailHandlerClosed{false};
+// The SMTP connection's time-outs; tests make them small.
+SMTPTimeouts g_smtpTimeouts;
+
+const char kSMTPConnected[] = "CMailHandler::Init(): SMTP server is connected";
 
 CMailHandler& TheHandler() {
     static CMailHandler handler;
@@ -182,16 +186,28 @@ bool CMailHandler::OpenSMTP(const MailAccount& account) {
                           " would receive the mails" +
                           (m_smtpOptions.auth != SMTPOptions::Auth::None ? " and the login" : ""));
     }
+    m_smtpOptions.timeouts = g_smtpTimeouts;
     m_pSMTPConnection = CSMTPConnectionRef(new CSMTPConnection(
         m_sSMTPServerName, m_nSMTPServerPortNo, account.sProfileName, account.sPassword, m_smtpOptions));
     // The wake event cuts a wait short when the library unloads.
     m_pSMTPConnection->SetWakeEvent(&MailThreadWakeEvent());
-    if (!m_pSMTPConnection->Connect()) {
-        // Kept all the same: each mail connects again before it is sent.
-        OutputWarning2Log("CMailHandler::Init(): Failed to connect to the SMTP server: " +
-                          m_pSMTPConnection->GetLastCommandResponse());
-    }
     GetMailRequestsContainer().AddRef();
+    // The server is first reached from the mail thread, ahead of every mail:
+    // a slow or hostile server must not hold the thread that logged the first
+    // alert (a host thread, maybe inside Login) nor, through the alert lock,
+    // every thread that logs after it. The outcome is logged there, after the
+    // test, in the order a test here would have logged it.
+    CMailRequest test;
+    test.pSMTPConnection = m_pSMTPConnection;
+    test.connectionTest = [](CSMTPConnection& connection) {
+        if (!connection.Connect()) {
+            // Kept all the same: each mail connects again before it is sent.
+            OutputWarning2Log("CMailHandler::Init(): Failed to connect to the SMTP server: " +
+                              connection.DescribeLastFailure());
+        }
+        OutputEvent2Log(kSMTPConnected);
+    };
+    GetMailRequestsContainer().AddRequest(test);
     return LaunchMailRequestsThread();
 }
 
@@ -203,10 +219,10 @@ void CMailHandler::LogOutcome() {
                         : m_bSendMail ? "MAPI DLL is not loaded due to LoadLibrary() failure"
                                       : "MAPI DLL is not loaded due to settings";
     } else {
-        const bool bConnected = static_cast<bool>(m_pSMTPConnection);
-        text += bConnected ? "SMTP server is connected"
-                           : m_bSendMail ? "SMTP server is not connected due to incorrect e-mail settings"
-                                         : "SMTP server is not connected due to \"not send e-mail\" settings";
+        // Set up: the mail thread logs kSMTPConnected after its connection test.
+        if (m_pSMTPConnection) return;
+        text += m_bSendMail ? "SMTP server is not connected due to incorrect e-mail settings"
+                            : "SMTP server is not connected due to \"not send e-mail\" settings";
     }
     if (HasTransport()) {
         OutputEvent2Log(text);
@@ -228,6 +244,9 @@ void CMailHandler::Release() {
     GetMailRequestsContainer().Release();
     if (m_pSMTPConnection) {
         m_pSMTPConnection = CSMTPConnectionRef();
+        // The mail thread may hold it too: woken, it closes it once nobody
+        // else does. No logging thread waits for a QUIT.
+        GetMailRequestsContainer().WakeConsumer();
         OutputEvent2Log("CMailHandler::Release(): SMTP server is disconnected");
     }
     m_addressesTo.clear();
@@ -284,6 +303,9 @@ void ResetMailHandler() {
     CMailHandler& handler = TheHandler();
     handler.m_filter.Unsettle();
     handler.Release();
+    // As a new process would: the connection the handler gave back is closed
+    // before the next test's server replaces this one's.
+    WaitUntilMailThreadHoldsNoConnection(60000);
     handler.m_bInitInProgress = false;
     handler.m_bReady = false;
     handler.m_bSendMail = false;
@@ -300,6 +322,8 @@ void ResetMailHandler() {
     handler.m_bSendCriticalEvents = false;
     g_bMailReinitialise.store(1);
 }
+
+void SetSMTPTimeouts(const SMTPTimeouts& timeouts) { g_smtpTimeouts = timeouts; }
 
 }  // namespace testing
 }  // namespace vantrel

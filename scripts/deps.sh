@@ -4,7 +4,7 @@
 # clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
 # exim4-daemon-heavy is the mail server of the end-to-end mail test, which
 # starts its own instance (the system's exim service is left alone).
-VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
+VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3 python3-pytest
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
                   libcurl4-openssl-dev libssl-dev openssl clang-14 libclang-rt-14-dev
                   exim4-daemon-heavy)

@@ -90,6 +90,23 @@ TEST_F(MailUnloadTest, ExitingWhileSendingStopsTheThreadWithinTheBound) {
     ExpectStoppedInOrder();
 }
 
+// The session ends with QUIT at unload: both mails delivered over one
+// connection, which is still open when the library goes.
+TEST_F(MailFixture, UnloadEndsAnOpenConnectionWithQuit) {
+    SmtpFaultServer server({SmtpFaultServer::Join({SmtpFaultServer::LoggedIn(), SmtpFaultServer::Transaction(1),
+                                                   SmtpFaultServer::Transaction(1), {SmtpFaultServer::Quit()}})});
+    void* probe = ::dlopen(VANTREL_MAIL_PROBE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(probe, nullptr) << ::dlerror();
+    using QueueFunction = int (*)(const char*, int);
+    const auto queue = reinterpret_cast<QueueFunction>(::dlsym(probe, "vantrel_probe_queue_mails"));
+    ASSERT_NE(queue, nullptr);
+    ASSERT_EQ(queue("127.0.0.1", server.port()), 1);
+    ASSERT_TRUE(WaitUntil([&] { return CountLogLines("event: StartMailRequestsThread(): a mail is sent.") == 2u; }));
+    ASSERT_EQ(::dlclose(probe), 0);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(server.Messages().size(), 2u);
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vantrel
