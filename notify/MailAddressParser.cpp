@@ -45,10 +45,11 @@ bool IsHostLabel(std::string_view label) {
 
 bool IsDomain(std::string_view domain) {
     if (domain.size() >= 2 && domain.front() == '[' && domain.back() == ']') {
-        // The literal's content is the server's business; it only has to stay
-        // one token.
+        // An IPv4 address, or "IPv6:" and an IPv6 address: letters, digits,
+        // dots, colons and hyphens, and nothing that delimits a path ("<",
+        // ">") in a command.
         for (const char c : domain.substr(1, domain.size() - 2)) {
-            if (!IsPrintableAscii(c) || c == ' ' || c == '[' || c == ']' || c == '\\') return false;
+            if (!IsAlnum(c) && c != '.' && c != ':' && c != '-') return false;
         }
         return domain.size() > 2;
     }

@@ -11,7 +11,7 @@ namespace vantrel {
 // True when `address` is one mailbox the envelope can carry: a local part
 // (atoms joined by single dots, or a quoted string of printable ASCII), "@",
 // and a domain (host-name labels joined by dots, or an address literal in
-// brackets), at most 254 characters. Anything else (blanks, "<", ">", control
+// brackets: letters, digits, ".", ":" and "-"), at most 254 characters. Anything else (blanks, "<", ">", control
 // characters, bytes above 127) would change the meaning of the MAIL or RCPT
 // command it went into.
 bool IsMailAddress(std::string_view address);

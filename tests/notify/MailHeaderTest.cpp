@@ -51,6 +51,7 @@ TEST(MailAddressParser, SettingForms) {
         {"a@exa_mple.com", false, "", ""},
         {"a@-example.com", false, "", ""},
         {"a@example..com", false, "", ""},
+        {"a@[1.2.3.4>x]", false, "", ""},  // found by fuzzing
         {"j\xC3\xB6rg@example.com", false, "", ""},
     };
     for (const auto& c : cases) {
