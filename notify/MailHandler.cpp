@@ -299,13 +299,17 @@ void CMailHandler::Send(const std::string& body) {
 namespace testing {
 
 void ResetMailHandler() {
-    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
     CMailHandler& handler = TheHandler();
-    handler.m_filter.Unsettle();
-    handler.Release();
+    {
+        std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+        handler.m_filter.Unsettle();
+        handler.Release();
+    }
     // As a new process would: the connection the handler gave back is closed
-    // before the next test's server replaces this one's.
+    // before the next test's server replaces this one's. Outside the lock,
+    // which the mail thread may need to report how the closing went.
     WaitUntilMailThreadHoldsNoConnection(60000);
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
     handler.m_bInitInProgress = false;
     handler.m_bReady = false;
     handler.m_bSendMail = false;
