@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -178,13 +179,16 @@ std::string LocalHostName(std::size_t maxLength) {
 }
 
 std::string LocalAddressText(int socket) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
-    char text[INET_ADDRSTRLEN] = {};
-    if (socket == kInvalidSocket || ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        address.sin_family != AF_INET || ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (socket == kInvalidSocket || ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return std::string();
     }
+    const void* pBytes = nullptr;
+    if (address.ss_family == AF_INET) pBytes = &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    if (address.ss_family == AF_INET6) pBytes = &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+    if (pBytes == nullptr || ::inet_ntop(address.ss_family, pBytes, text, sizeof text) == nullptr) return std::string();
     return text;
 }
 

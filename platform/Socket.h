@@ -89,8 +89,8 @@ int CloseSocket(int* pSocket) noexcept;
 // fully qualified DNS name when it has one.
 std::string LocalHostName(std::size_t maxLength = 100);
 
-// The dotted IPv4 address of the local end of the connected `socket`, or an
-// empty text when it cannot be read.
+// The address of the local end of the connected `socket`: dotted IPv4, or
+// IPv6 text ("2001:db8::7"); an empty text when it cannot be read.
 std::string LocalAddressText(int socket);
 
 }  // namespace vantrel::platform

@@ -221,16 +221,19 @@ std::string LocalHostName(std::size_t maxLength) {
 }
 
 std::string LocalAddressText(int socket) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int length = sizeof address;
+    char text[NI_MAXHOST] = {};
     if (socket == kInvalidSocket ||
         ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        address.sin_family != AF_INET) {
+        (address.ss_family != AF_INET && address.ss_family != AF_INET6) ||
+        ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
+                      NI_NUMERICHOST) != 0) {
         return std::string();
     }
-    const unsigned long n = ntohl(address.sin_addr.s_addr);
-    return std::to_string(n >> 24) + "." + std::to_string((n >> 16) & 255) + "." + std::to_string((n >> 8) & 255) +
-           "." + std::to_string(n & 255);
+    // A scope ("%12") belongs to this host only.
+    std::string result(text);
+    return result.substr(0, result.find('%'));
 }
 
 }  // namespace vantrel::platform
