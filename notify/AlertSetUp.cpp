@@ -33,3 +33,20 @@ bool ReadAlertSettings(const char* reporter, const std::function<void()>& read) 
 }
 
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// A plain flag: a thread-local with a destructor would keep the library
+// loaded after dlclose.
+thread_local bool t_bLogOnly = false;
+
+}  // namespace
+
+LogOnlyAlerts::LogOnlyAlerts(bool bOn) noexcept : m_bWas(t_bLogOnly) { t_bLogOnly = bOn; }
+
+LogOnlyAlerts::~LogOnlyAlerts() { t_bLogOnly = m_bWas; }
+
+bool AlertsAreLogOnly() noexcept { return t_bLogOnly; }
+
+}  // namespace vantrel

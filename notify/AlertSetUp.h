@@ -95,3 +95,24 @@ void SetUpOnce(std::atomic<uint8_t>& reinitialise, const AlertFilter& filter, In
 }
 
 }  // namespace vantrel
+
+namespace vantrel {
+
+// While a thread is in log-only mode, the warnings and errors it reports are
+// written to the log and sent by no alert channel. The mail thread works in
+// it: a server that fails makes it log every step, and the operator gets one
+// alert per failed delivery, which it raises with the mode lifted.
+class LogOnlyAlerts {
+public:
+    explicit LogOnlyAlerts(bool bOn) noexcept;
+    ~LogOnlyAlerts();
+    LogOnlyAlerts(const LogOnlyAlerts&) = delete;
+    LogOnlyAlerts& operator=(const LogOnlyAlerts&) = delete;
+
+private:
+    bool m_bWas;
+};
+
+bool AlertsAreLogOnly() noexcept;
+
+}  // namespace vantrel

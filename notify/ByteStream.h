@@ -54,6 +54,9 @@ public:
 
     virtual void Close() noexcept = 0;
     virtual bool IsOpen() const noexcept = 0;
+    // The address of the connection's own end ("192.0.2.7"), or an empty
+    // text when the stream has none.
+    virtual std::string LocalAddress() const { return std::string(); }
 
     // The event that cuts every wait short; null for none. Must outlive the
     // stream.
@@ -80,6 +83,7 @@ public:
                   std::string* psReason) override;
     void Close() noexcept override;
     bool IsOpen() const noexcept override { return m_socket != platform::kInvalidSocket; }
+    std::string LocalAddress() const override { return platform::LocalAddressText(m_socket); }
 
 private:
     int m_socket = platform::kInvalidSocket;

@@ -9,6 +9,7 @@
 #include "log/LogFacade.h"
 #include "log/UtcTime.h"
 #include "notify/AlertText.h"
+#include "notify/MailAddressParser.h"
 #include "notify/MailRequests.h"
 
 namespace vantrel {
@@ -18,10 +19,31 @@ namespace {
 std::atomic<uint8_t> g_bMailReinitialise{1};
 // Set when the handler is destroyed at unload.
 std::atomic<bool> g_bMailHandlerClosed{false};
+// The SMTP connection's time-outs; tests make them small.
+SMTPTimeouts g_smtpTimeouts;
+
+const char kSMTPConnected[] = "CMailHandler::Init(): SMTP server is connected";
 
 CMailHandler& TheHandler() {
     static CMailHandler handler;
     return handler;
+}
+
+// A mail setting goes into header lines and SMTP commands: CR, LF or NUL in
+// it would end them early and add lines of the value's choosing (a Bcc header,
+// a command). Such a value is an illegal one, as a Boolean other than Y or N
+// is; the text leaves the value out, since it may be the password.
+void RequireOneLine(const char* key, const std::string& value) {
+    if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        throw FIX::ConfigError(std::string("Illegal value (a line break or NUL) for ") + key);
+    }
+}
+
+std::string RequireAddress(const char* key, const std::string& value) {
+    std::string name;
+    std::string address;
+    if (!ParseMailAddress(value, name, address)) throw FIX::ConfigError("Illegal value " + value + " for " + key);
+    return address;
 }
 
 void Wipe(std::string& secret) noexcept {
@@ -98,6 +120,7 @@ void CMailHandler::ReadSettings(MailAccount& account) {
     LoadConfigBool("MailUseSimpleMAPI", m_bUseSimpleMAPI);
     if (!m_bUseSimpleMAPI) {
         LoadConfigString("MailSMTPServerName", m_sSMTPServerName);
+        RequireOneLine("MailSMTPServerName", m_sSMTPServerName);
     }
     GetConfigLong("MailSMTPServerPortNo", m_nSMTPServerPortNo);
     if (!m_bUseSimpleMAPI) {
@@ -112,17 +135,26 @@ void CMailHandler::ReadSettings(MailAccount& account) {
         LoadConfigString("MailProfileName", account.sProfileName);
         LoadConfigString("MailPassword", account.sPassword);
     }
+    RequireOneLine("MailProfileName", account.sProfileName);
+    RequireOneLine("MailPassword", account.sPassword);
     if (!m_bUseSimpleMAPI) {
         LoadConfigString("MailAddressFrom", m_sAddressFrom);
+        // "Name <address>": the name for the From header, the address alone
+        // for the envelope.
+        RequireAddress("MailAddressFrom", m_sAddressFrom);
     }
     std::string addressesTo;
     LoadConfigString("MailAddressTo", addressesTo);
+    RequireOneLine("MailAddressTo", addressesTo);
     m_addressesTo = SplitAlertList(addressesTo);
+    for (std::string& recipient : m_addressesTo) recipient = RequireAddress("MailAddressTo", recipient);
     if (m_addressesTo.empty()) {
         m_bSendMail = false;
     }
     GetConfigString("MailSubject", m_sSubject);
+    RequireOneLine("MailSubject", m_sSubject);
     GetConfigString("MailFile2Send", m_sFile2Send);
+    RequireOneLine("MailFile2Send", m_sFile2Send);
     GetConfigBool("MailSendErrors", m_bSendErrors);
     GetConfigLong("MailErrorsSeverityCode", m_nErrorsSeverityCode);
     GetConfigBool("MailSendWarnings", m_bSendWarnings);
@@ -142,6 +174,7 @@ void CMailHandler::ReadSMTPOptions() {
         m_smtpOptions.auth = kAuths[nChoice];
     }
     GetConfigString("MailSMTPCAFile", m_smtpOptions.peer.sCAFile);
+    RequireOneLine("MailSMTPCAFile", m_smtpOptions.peer.sCAFile);
     GetConfigBool("MailSMTPVerifyPeer", m_smtpOptions.peer.bVerifyPeer);
 }
 
@@ -153,16 +186,28 @@ bool CMailHandler::OpenSMTP(const MailAccount& account) {
                           " would receive the mails" +
                           (m_smtpOptions.auth != SMTPOptions::Auth::None ? " and the login" : ""));
     }
+    m_smtpOptions.timeouts = g_smtpTimeouts;
     m_pSMTPConnection = CSMTPConnectionRef(new CSMTPConnection(
         m_sSMTPServerName, m_nSMTPServerPortNo, account.sProfileName, account.sPassword, m_smtpOptions));
     // The wake event cuts a wait short when the library unloads.
     m_pSMTPConnection->SetWakeEvent(&MailThreadWakeEvent());
-    if (!m_pSMTPConnection->Connect()) {
-        // Kept all the same: each mail connects again before it is sent.
-        OutputWarning2Log("CMailHandler::Init(): Failed to connect to the SMTP server: " +
-                          m_pSMTPConnection->GetLastCommandResponse());
-    }
     GetMailRequestsContainer().AddRef();
+    // The server is first reached from the mail thread, ahead of every mail:
+    // a slow or hostile server must not hold the thread that logged the first
+    // alert (a host thread, maybe inside Login) nor, through the alert lock,
+    // every thread that logs after it. The outcome is logged there, after the
+    // test, in the order a test here would have logged it.
+    CMailRequest test;
+    test.pSMTPConnection = m_pSMTPConnection;
+    test.connectionTest = [](CSMTPConnection& connection) {
+        if (!connection.Connect()) {
+            // Kept all the same: each mail connects again before it is sent.
+            OutputWarning2Log("CMailHandler::Init(): Failed to connect to the SMTP server: " +
+                              connection.DescribeLastFailure());
+        }
+        OutputEvent2Log(kSMTPConnected);
+    };
+    GetMailRequestsContainer().AddRequest(test);
     return LaunchMailRequestsThread();
 }
 
@@ -174,10 +219,10 @@ void CMailHandler::LogOutcome() {
                         : m_bSendMail ? "MAPI DLL is not loaded due to LoadLibrary() failure"
                                       : "MAPI DLL is not loaded due to settings";
     } else {
-        const bool bConnected = static_cast<bool>(m_pSMTPConnection);
-        text += bConnected ? "SMTP server is connected"
-                           : m_bSendMail ? "SMTP server is not connected due to incorrect e-mail settings"
-                                         : "SMTP server is not connected due to \"not send e-mail\" settings";
+        // Set up: the mail thread logs kSMTPConnected after its connection test.
+        if (m_pSMTPConnection) return;
+        text += m_bSendMail ? "SMTP server is not connected due to incorrect e-mail settings"
+                            : "SMTP server is not connected due to \"not send e-mail\" settings";
     }
     if (HasTransport()) {
         OutputEvent2Log(text);
@@ -199,6 +244,9 @@ void CMailHandler::Release() {
     GetMailRequestsContainer().Release();
     if (m_pSMTPConnection) {
         m_pSMTPConnection = CSMTPConnectionRef();
+        // The mail thread may hold it too: woken, it closes it once nobody
+        // else does. No logging thread waits for a QUIT.
+        GetMailRequestsContainer().WakeConsumer();
         OutputEvent2Log("CMailHandler::Release(): SMTP server is disconnected");
     }
     m_addressesTo.clear();
@@ -251,10 +299,17 @@ void CMailHandler::Send(const std::string& body) {
 namespace testing {
 
 void ResetMailHandler() {
-    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
     CMailHandler& handler = TheHandler();
-    handler.m_filter.Unsettle();
-    handler.Release();
+    {
+        std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
+        handler.m_filter.Unsettle();
+        handler.Release();
+    }
+    // As a new process would: the connection the handler gave back is closed
+    // before the next test's server replaces this one's. Outside the lock,
+    // which the mail thread may need to report how the closing went.
+    WaitUntilMailThreadHoldsNoConnection(60000);
+    std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
     handler.m_bInitInProgress = false;
     handler.m_bReady = false;
     handler.m_bSendMail = false;
@@ -271,6 +326,8 @@ void ResetMailHandler() {
     handler.m_bSendCriticalEvents = false;
     g_bMailReinitialise.store(1);
 }
+
+void SetSMTPTimeouts(const SMTPTimeouts& timeouts) { g_smtpTimeouts = timeouts; }
 
 }  // namespace testing
 }  // namespace vantrel

@@ -12,9 +12,11 @@
 //  - Simple MAPI (notify/Mapi.h): the library named by VANTREL_MAPI_LIBRARY,
 //    logged on once; each mail goes to the first recipient only, on the
 //    thread that logged the alert.
-//  - The SMTP client (notify/SMTPConnection.h): connected once here; each
-//    mail becomes a request for the mail thread (notify/MailRequests.h), so
-//    the logging thread only copies it into the queue. The four SMTP keys
+//  - The SMTP client (notify/SMTPConnection.h): the set-up queues a test of
+//    the connection for the mail thread (notify/MailRequests.h), which logs
+//    the outcome; each mail becomes a request for that thread, so the
+//    logging thread only copies it into the queue and never waits on the
+//    server. The four SMTP keys
 //    are optional and choose the connection's protection and login:
 //    "MailSMTPSecurity" none (default: plain text), starttls or tls, and
 //    "MailSMTPAuth" login (default), plain or none, each in any letter case;
@@ -60,6 +62,9 @@ namespace testing {
 // afresh. The mail thread, once started, keeps running. Only for tests: no
 // other thread may be logging.
 void ResetMailHandler();
+// The time-outs of the SMTP connection the next set-up opens (the defaults of
+// SMTPTimeouts until then). Only for tests.
+void SetSMTPTimeouts(const SMTPTimeouts& timeouts);
 }  // namespace testing
 
 class CMailHandler {

@@ -1,10 +1,16 @@
 #include "notify/MailMessage.h"
 
+#include <atomic>
 #include <cstdio>
+#include <random>
 #include <stdexcept>
 
 #include "log/LogFacade.h"
+#include "notify/EncodedWords.h"
+#include "notify/HeaderFolding.h"
+#include "notify/MailAddressParser.h"
 #include "notify/MailEncoding.h"
+#include "notify/MessageId.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
@@ -15,19 +21,47 @@ constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// Joined by ", ": the blank is where a long list is folded.
 std::string JoinTexts(const std::vector<CMailAddress>& addresses) {
     std::string text;
     for (const CMailAddress& address : addresses) {
-        if (!text.empty()) text += ',';
+        if (!text.empty()) text += ", ";
         text += address.GetText();
     }
     return text;
 }
 
+// A number no other mail of this or another process shares: a counter
+// through a mixing function, from a start drawn once per process.
+uint64_t UniqueNumber() noexcept {
+    static const uint64_t nStart = [] {
+        uint64_t n = static_cast<uint64_t>(platform::NowUtcMillis()) * 0x9E3779B97F4A7C15ull;
+        try {
+            std::random_device device;
+            n ^= (static_cast<uint64_t>(device()) << 32) ^ device();
+        } catch (...) {
+            // The clock alone then tells processes apart.
+        }
+        return n;
+    }();
+    static std::atomic<uint64_t> nCounter{0};
+    uint64_t z = nStart + 0x9E3779B97F4A7C15ull * (nCounter.fetch_add(1) + 1);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+bool IsAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string CMailAddress::GetText() const {
-    return m_sName.empty() ? m_sAddress : m_sName + " <" + m_sAddress + ">";
+    return m_sName.empty() ? m_sAddress : EncodeDisplayName(m_sName) + " <" + m_sAddress + ">";
 }
 
 CMailAttachment::CMailAttachment(const CMailAttachment& other)
@@ -65,12 +99,23 @@ bool CMailAttachment::Encode() {
     return true;
 }
 
-std::string CMailAttachment::GetPartHeader() const {
-    return std::string("\r\n\r\n--") + kMailBoundary +
-           "\r\nContent-Type: application/octet-stream; name=" + QuotedParameter(m_sPath) +
-           "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
-           QuotedParameter(m_sTitle) + "\r\n\r\n";
+std::string CMailAttachment::GetPartHeader(const std::string& boundary) const {
+    return "\r\n\r\n--" + boundary + "\r\n" +
+           FoldHeader("Content-Type", "application/octet-stream; " + MimeParameter("name", m_sTitle)) +
+           "Content-Transfer-Encoding: base64\r\n" +
+           FoldHeader("Content-Disposition", "attachment; " + MimeParameter("filename", m_sTitle)) + "\r\n";
 }
+
+CMailMessage::CMailMessage()
+    : m_nCreatedMillis(static_cast<uint64_t>(platform::NowUtcMillis())), m_nUnique{UniqueNumber(), UniqueNumber()} {}
+
+std::string CMailMessage::GetMessageId() const {
+    const std::string::size_type at = m_From.m_sAddress.rfind('@');
+    return MakeMessageId(m_nCreatedMillis, m_nUnique[0], m_nUnique[1],
+                         at == std::string::npos ? std::string_view() : std::string_view(m_From.m_sAddress).substr(at + 1));
+}
+
+std::string CMailMessage::GetBoundary() const { return MakeBoundary(m_nUnique[1], m_nUnique[0]); }
 
 int CMailMessage::AddRecipient(const CMailAddress& recipient, int kind) {
     if (!IsKind(kind)) return -1;
@@ -95,7 +140,10 @@ int CMailMessage::AddAttachment(const CMailAttachment& attachment) {
     return static_cast<int>(m_attachments.size() - 1);
 }
 
-void CMailMessage::SetBody(std::string_view text) { m_sBody = DotStuff(QuotedPrintableEncode(text)); }
+void CMailMessage::SetBody(std::string_view text) {
+    m_sBody = DotStuff(QuotedPrintableEncode(text));
+    m_pBodyCharset = IsAscii(text) ? "US-ASCII" : TextCharset(text);
+}
 
 std::string CMailMessage::GetHeader() const {
     platform::LocalTime local;
@@ -103,16 +151,16 @@ std::string CMailMessage::GetHeader() const {
 }
 
 std::string CMailMessage::GetHeader(const std::string& date) const {
-    std::string header = "From: " + m_From.GetText() + "\r\nTo: " + JoinTexts(m_recipients[TO]) + "\r\n";
-    if (!m_recipients[CC].empty()) header += "Cc: " + JoinTexts(m_recipients[CC]) + "\r\n";
-    header += "Subject: " + m_sSubject + "\r\nDate: " + date + "\r\nX-Mailer: " + m_sXMailer + "\r\n";
-    if (!m_ReplyTo.m_sAddress.empty()) header += "Reply-To: " + m_ReplyTo.GetText() + "\r\n";
+    std::string header = FoldHeader("From", m_From.GetText()) + FoldHeader("To", JoinTexts(m_recipients[TO]));
+    if (!m_recipients[CC].empty()) header += FoldHeader("Cc", JoinTexts(m_recipients[CC]));
+    header += FoldHeader("Subject", EncodeHeaderText(m_sSubject)) + FoldHeader("Date", date) +
+              FoldHeader("Message-ID", GetMessageId()) + FoldHeader("X-Mailer", EncodeHeaderText(m_sXMailer));
+    if (!m_ReplyTo.m_sAddress.empty()) header += FoldHeader("Reply-To", m_ReplyTo.GetText());
     if (m_attachments.empty()) {
-        header += "MIME-Version: 1.0\r\nContent-type: text/plain; charset=US-ASCII\r\n"
-                  "Content-Transfer-Encoding: quoted-printable\r\n";
+        header += std::string("MIME-Version: 1.0\r\nContent-type: text/plain; charset=") + m_pBodyCharset +
+                  "\r\nContent-Transfer-Encoding: quoted-printable\r\n";
     } else {
-        header += std::string("MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"") + kMailBoundary +
-                  "\"\r\n";
+        header += "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"" + GetBoundary() + "\"\r\n";
     }
     return header + "\r\n";
 }
@@ -141,13 +189,10 @@ std::string AttachmentTitle(const std::string& path) {
     return path;
 }
 
-std::string QuotedParameter(std::string_view value) {
-    std::string quoted = "\"";
-    for (const char c : value) {
-        if (c == '\\' || c == '"') quoted += '\\';
-        quoted += c == '\r' || c == '\n' ? ' ' : c;
-    }
-    return quoted + "\"";
+CMailAddress SenderAddress(const std::string& setting) {
+    CMailAddress sender;
+    if (!ParseMailAddress(setting, sender.m_sName, sender.m_sAddress)) sender.m_sAddress = setting;
+    return sender;
 }
 
 }  // namespace vantrel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,7 +19,8 @@ public:
     explicit CMailAddress(std::string address, std::string name = std::string())
         : m_sName(std::move(name)), m_sAddress(std::move(address)) {}
 
-    // The address alone without a display name, else "name <address>".
+    // The address alone without a display name, else "name <address>" with
+    // the name as a header carries it (quoted or encoded when it must be).
     std::string GetText() const;
 
     std::string m_sName;     // display name, may be empty
@@ -48,8 +50,10 @@ public:
     // The encoded text; empty until Encode() succeeds.
     const std::string& GetEncoded() const { return m_sEncoded; }
 
-    // The part header that precedes the encoded text in the DATA stream.
-    std::string GetPartHeader() const;
+    // The part header that precedes the encoded text in the DATA stream,
+    // after the line of `boundary`. The parameters carry the title only, so
+    // that no recipient learns the host's directories.
+    std::string GetPartHeader(const std::string& boundary) const;
 
 private:
     std::string m_sPath;
@@ -62,6 +66,8 @@ class CMailMessage {
 public:
     enum RecipientKind { TO = 0, CC = 1, BCC = 2 };
 
+    // Draws the numbers that make this mail's Message-ID and boundary unique.
+    CMailMessage();
     virtual ~CMailMessage() = default;
 
     // Appends a copy; returns its index, or -1 for an unknown kind.
@@ -79,6 +85,13 @@ public:
     // that "=" and bytes above 127 arrive intact, then dot-stuffed.
     void SetBody(std::string_view text);
     const std::string& GetBody() const { return m_sBody; }
+    // The charset of the body text: "US-ASCII", "UTF-8" or "windows-1252".
+    const char* GetBodyCharset() const { return m_pBodyCharset; }
+
+    // "<unique@sender's domain>", the same for the life of the message.
+    std::string GetMessageId() const;
+    // The boundary between the parts of this mail (see MakeBoundary).
+    std::string GetBoundary() const;
 
     // The header block, ending in the empty line, dated now in local time.
     virtual std::string GetHeader() const;
@@ -94,13 +107,13 @@ private:
     static bool IsKind(int kind) { return kind >= TO && kind <= BCC; }
 
     std::string m_sBody;
+    const char* m_pBodyCharset = "US-ASCII";
+    uint64_t m_nCreatedMillis = 0;
+    uint64_t m_nUnique[2] = {};
     // By kind; the Bcc recipients are in the envelope only, never in the header.
     std::vector<CMailAddress> m_recipients[3];
     std::vector<CMailAttachment> m_attachments;
 };
-
-// The boundary between the parts of a mail with attachments.
-constexpr const char* kMailBoundary = "#BOUNDARY#";
 
 // "+0530" for UTC+05:30, "-0330" for UTC-03:30, "+0000" for UTC.
 std::string FormatZone(int nUtcOffsetMinutes);
@@ -113,8 +126,9 @@ std::string FormatMailDate(const platform::LocalTime& local);
 // Windows also "\"), so that a Windows path never names the attachment.
 std::string AttachmentTitle(const std::string& path);
 
-// `value` as a MIME quoted string: in double quotes, with "\" and '"'
-// escaped by a "\"; CR and LF, which cannot stand in a header, become blanks.
-std::string QuotedParameter(std::string_view value);
+// The sender setting as an address: "Name <address>" split into its two
+// parts. A text that does not parse stays whole as the address (the mail
+// settings refuse such a value before it gets here).
+CMailAddress SenderAddress(const std::string& setting);
 
 }  // namespace vantrel

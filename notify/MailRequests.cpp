@@ -6,6 +6,7 @@
 
 #include "config/Config.h"
 #include "log/LogFacade.h"
+#include "notify/AlertSetUp.h"
 
 namespace vantrel {
 namespace {
@@ -17,6 +18,7 @@ platform::LibraryThread g_mailThread;
 std::atomic<bool> g_bStopRequested{false};
 std::atomic<std::thread::id> g_mailThreadId{};
 platform::WatchedValue<bool> g_bMailThreadFinished{false};
+platform::WatchedValue<bool> g_bMailThreadHoldsConnection{false};
 
 bool StopRequested() noexcept { return g_bStopRequested.load(); }
 
@@ -60,15 +62,33 @@ void PrepareForUnload() {
     static MailThreadReaper reaper;
 }
 
+// The one warning of a failed delivery that reaches the alert channels.
+void ReportUndelivered(const std::string& text) {
+    const LogOnlyAlerts alert(false);
+    OutputWarning2Log(text);
+}
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
 }  // namespace
 
 bool CMailRequest::SendMail() {
     if (!pSMTPConnection) {
-        OutputWarning2Log("Failed to send the SMTP message: pSMTPConnection pointer is NULL.");
+        ReportUndelivered("Failed to send the SMTP message: pSMTPConnection pointer is NULL.");
         return false;
     }
+    CSMTPConnection& connection = *pSMTPConnection.get();
+    connection.SetWakeEvent(&MailThreadWakeEvent());
+    if (connectionTest) {
+        connectionTest(connection);
+        return true;
+    }
     CMailMessage message;
-    message.m_From = CMailAddress(sSender);
+    message.m_From = SenderAddress(sSender);
     for (const std::string& recipient : recipients) message.AddRecipient(CMailAddress(recipient));
     message.m_sSubject = sSubject;
     message.SetBody(sBody);
@@ -77,20 +97,20 @@ bool CMailRequest::SendMail() {
         attachment.Attach(*attachmentPath);
         message.AddAttachment(attachment);
     }
-    CSMTPConnection& connection = *pSMTPConnection.get();
-    connection.SetWakeEvent(&MailThreadWakeEvent());
-    if (connection.SendMessage(message)) return true;
-    // No second attempt while the library is being unloaded.
-    if (!StopRequested()) {
-        connection.Disconnect();
-        if (!connection.Connect()) {
-            OutputWarning2Log("Failed to connect to the SMTP server: " + connection.GetLastCommandResponse());
+    for (int attempt = 1;; ++attempt) {
+        const bool bOpen = connection.CheckIdleConnection() || connection.Connect();
+        if (bOpen && connection.SendMessage(message)) return true;
+        // Read before the QUIT below replaces the server's last reply.
+        const std::string reason = connection.DescribeLastFailure();
+        const bool bAgain = attempt < 2 && connection.IsLastFailureTransient() && !StopRequested();
+        // A failed transaction is not continued: the next mail starts afresh.
+        if (bOpen) connection.Disconnect();
+        if (!bAgain) {
+            ReportUndelivered((bOpen ? "Failed to send the SMTP message: " : "Failed to connect to the SMTP server: ") +
+                              reason);
             return false;
         }
-        if (connection.SendMessage(message)) return true;
     }
-    OutputWarning2Log("Failed to send the SMTP message: " + connection.GetLastCommandResponse());
-    return false;
 }
 
 void CMailRequestsContainer::AddRef() {
@@ -197,24 +217,54 @@ platform::WakeEvent& MailThreadWakeEvent() {
 
 int StartMailRequestsThread(void* /*pParam*/) noexcept {
     g_mailThreadId.store(std::this_thread::get_id());
+    const LogOnlyAlerts logOnly(true);
     OutputEvent2Log("StartMailRequestsThread(): Thread is started.");
     CMailRequestsContainer& container = GetMailRequestsContainer();
     container.AddRef();
     std::size_t dropped = 0;
+    // The connection of the last mail, kept to close it when it has been idle
+    // long enough or nobody else uses it any more.
+    CSMTPConnectionRef current;
+    Clock::time_point lastUse = Clock::now();
+    const auto hold = [&](CSMTPConnectionRef connection) {
+        current = std::move(connection);
+        g_bMailThreadHoldsConnection.set(static_cast<bool>(current));
+    };
     for (;;) {
         CMailRequest request;
-        const bool bTaken = container.GetRequest(request, -1);
+        int waitMs = -1;
+        if (current && current->IsConnected()) {
+            const long long left = current->GetOptions().timeouts.idleQuitMs - MillisecondsSince(lastUse);
+            waitMs = left > 0 ? static_cast<int>(left) : 0;
+        }
+        const bool bTaken = container.GetRequest(request, waitMs);
         if (StopRequested()) {
             dropped += bTaken ? 1 : 0;
             break;
         }
-        if (!bTaken) continue;
-        try {
-            request.SendMail();
-        } catch (...) {
-            OutputError2Log(3, "StartMailRequestsThread(): Unknown exception catch during CMailRequest::SendMail().");
+        if (bTaken) {
+            if (request.pSMTPConnection) hold(request.pSMTPConnection);
+            try {
+                const bool bMail = !request.connectionTest;
+                if (request.SendMail() && bMail) OutputEvent2Log("StartMailRequestsThread(): a mail is sent.");
+            } catch (...) {
+                const LogOnlyAlerts alert(false);
+                OutputError2Log(3, "StartMailRequestsThread(): Unknown exception catch during CMailRequest::SendMail().");
+            }
+            request = CMailRequest();
+            lastUse = Clock::now();
+        } else if (current && current->IsConnected() &&
+                   MillisecondsSince(lastUse) >= current->GetOptions().timeouts.idleQuitMs) {
+            OutputEvent2Log("StartMailRequestsThread(): no mail for " +
+                            std::to_string(current->GetOptions().timeouts.idleQuitMs) +
+                            " ms; the SMTP connection is closed.");
+            current->Disconnect();
         }
+        // Nobody else holds it: giving it back closes it (with QUIT).
+        if (current && current->GetRefsCount() == 1) hold(CSMTPConnectionRef());
     }
+    if (current) current->QuitBeforeUnload();
+    hold(CSMTPConnectionRef());
     OutputEvent2Log("StartMailRequestsThread(): Stopping Corvel Application.");
     container.ReportDrops();
     dropped += container.RemoveAll();
@@ -246,6 +296,10 @@ namespace testing {
 platform::LibraryThread::NativeHandle MailThreadHandle() {
     std::lock_guard<std::mutex> guard(g_launchMutex);
     return g_mailThread.Handle();
+}
+
+bool WaitUntilMailThreadHoldsNoConnection(int timeoutMs) {
+    return g_bMailThreadHoldsConnection.waitFor(false, std::chrono::milliseconds(timeoutMs));
 }
 
 }  // namespace testing

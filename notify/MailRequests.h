@@ -3,7 +3,15 @@
 //
 // A logging thread builds a CMailRequest and adds it to the process-wide
 // container; the mail thread takes the requests out in order and sends each
-// over its connection, reconnecting once when a send fails.
+// over its connection, trying once more when the failure may pass.
+//
+// The mail thread keeps the connection of its last mail open for the next
+// one, and closes it with QUIT after SMTPTimeouts::idleQuitMs without a mail,
+// when its last other user gives it back, and when the library unloads (then
+// within SMTPTimeouts::quitAtUnloadMs for the send and as much for the
+// reply). Its own warnings go to the log only (LogOnlyAlerts), except the one
+// warning per failed delivery that says why the mail did not go: a server
+// that is down costs the operator one alert per lost mail, not one per step.
 //
 // The mail thread lives as long as the library: it is started once, by
 // LaunchMailRequestsThread, and stopped when the library is unloaded
@@ -25,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,10 +49,21 @@ namespace vantrel {
 class CMailRequest {
 public:
     // Builds the mail (the sender and each recipient as a bare address, the
-    // subject, the body, the attachment when a path is given) and sends it.
-    // When the send fails: disconnects, connects again and sends once more;
-    // a mail that fails then is dropped. Every failure is a warning.
+    // subject, the body, the attachment when a path is given) and sends it,
+    // connecting first when the connection is closed or the server has
+    // closed it while idle. A failure that may pass (a 4xx reply, a failed
+    // connection, send or receive) is tried once more, over a new
+    // connection; a refusal (5xx) is not, nor a mail whose end was sent but
+    // not answered (it may have been delivered: sending it again could
+    // deliver it twice). A mail that fails is dropped with the warning
+    // "Failed to send the SMTP message: " or "Failed to connect to the SMTP
+    // server: " followed by the reason; the steps before it are logged too.
+    // A request with a connection test runs the test instead.
     bool SendMail();
+
+    // Run on the mail thread in place of a mail: the mail handler's check
+    // that the server answers, so that no logging thread waits for it.
+    std::function<void(CSMTPConnection&)> connectionTest;
 
     CSMTPConnectionRef pSMTPConnection;
     std::string sSender;
@@ -130,6 +150,9 @@ platform::WakeEvent& MailThreadWakeEvent();
 namespace testing {
 // The mail thread's handle (to read its CPU clock); only while it runs.
 platform::LibraryThread::NativeHandle MailThreadHandle();
+// Waits up to `timeoutMs` until the mail thread holds no connection (after
+// the last other user gave it back, the thread closes it). True when so.
+bool WaitUntilMailThreadHoldsNoConnection(int timeoutMs);
 }  // namespace testing
 
 }  // namespace vantrel

@@ -121,7 +121,7 @@ void CSMSHandler::Release() {
 }
 
 void CSMSHandler::OnError(uint32_t nCode, const char* text) {
-    if (g_bSMSHandlerClosed.load() || m_filter.DropsError(nCode)) {
+    if (g_bSMSHandlerClosed.load() || AlertsAreLogOnly() || m_filter.DropsError(nCode)) {
         return;
     }
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());
@@ -133,7 +133,7 @@ void CSMSHandler::OnError(uint32_t nCode, const char* text) {
 }
 
 void CSMSHandler::OnWarning(const char* text) {
-    if (g_bSMSHandlerClosed.load() || m_filter.DropsWarning()) {
+    if (g_bSMSHandlerClosed.load() || AlertsAreLogOnly() || m_filter.DropsWarning()) {
         return;
     }
     std::lock_guard<platform::RecursiveMutex> guard(AlertLock());

@@ -7,8 +7,9 @@
 // gateway (notify/SmsGateway.h). From then on every warning, and every error
 // whose severity code is at most the threshold (compared unsigned, so a
 // negative threshold lets every code through), is sent to each number in turn
-// on the thread that logged it. Nothing is queued or retried; the gateway's
-// result is not examined.
+// on the thread that logged it, unless that thread reports in log-only mode
+// (LogOnlyAlerts, notify/AlertSetUp.h: the mail thread's steps). Nothing is
+// queued or retried; the gateway's result is not examined.
 //
 // Set-up, release and sending run under AlertLock(), shared with the mail
 // handler. The lock is re-entrant because the handler logs while it holds it

@@ -1,9 +1,12 @@
 #include "notify/SMTPConnection.h"
 
 #include <cerrno>
+#include <chrono>
 
 #include "log/LogFacade.h"
+#include "notify/EhloName.h"
 #include "notify/MailEncoding.h"
+#include "notify/PasswordRedaction.h"
 #include "platform/ErrorCodes.h"
 
 namespace vantrel {
@@ -51,6 +54,8 @@ CSMTPConnection::~CSMTPConnection() {
     }
     Wipe(m_sPassword);
     Wipe(m_sUser);
+    Wipe(m_sLoginPassword);
+    Wipe(m_sLoginUser);
 }
 
 void CSMTPConnection::AddRef() noexcept { m_nRefsCnt.fetch_add(1); }
@@ -69,15 +74,23 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
                               const std::string& password) {
     if (m_bConnected) Disconnect();
     m_reader.Clear();
+    m_bTransportFailed = m_bNoRetry = m_bDeliveryUnknown = false;
+    if (&user != &m_sUser || &password != &m_sPassword) {
+        Wipe(m_sLoginUser);
+        Wipe(m_sLoginPassword);
+        m_sLoginUser = user;
+        m_sLoginPassword = password;
+    }
     StoreResponse(std::string_view());
     int error = 0;
-    switch (m_pStream->Connect(host, port, kConnectTimeoutMs, &error)) {
+    const int nConnectMs = m_options.timeouts.connectMs;
+    switch (m_pStream->Connect(host, port, nConnectMs, &error)) {
         case CByteStream::ConnectResult::NoSocket:
-            m_nLastError = error;
+            FailTransport(error, nConnectMs);
             OutputWarning2Log(WithCode("Failed to create client socket, GetLastError() returns: ", error));
             return false;
         case CByteStream::ConnectResult::Failed:
-            m_nLastError = error;
+            FailTransport(error, nConnectMs);
             OutputWarning2Log("Could not connect to the SMTP server " + host + " on port " + std::to_string(port) +
                               ", GetLastError() returns: " + std::to_string(error));
             Disconnect();
@@ -89,7 +102,8 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
     m_bConnected = true;
     if (!ReadCommandResponse(220)) return FailLogin("An unexpected SMTP login response was received.", true);
 
-    const std::string ehlo = "EHLO " + platform::LocalHostName() + "\r\n";
+    const std::string ehlo =
+        "EHLO " + ChooseEhloName(platform::LocalHostName(255), m_pStream->LocalAddress()) + "\r\n";
     if (!SendCommand(ehlo)) return FailLogin("An unexpected error occurred while sending the EHLO command.", false);
     if (!ReadCommandResponse(250)) return FailLogin("An unexpected EHLO response was received.", false);
 
@@ -98,6 +112,7 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
         // readable on the way.
         if (!SMTPReplyOffers(m_sLastCommandResponse, "STARTTLS")) {
             m_nLastError = platform::kErrorUnexpectedReply;
+            m_bNoRetry = true;
             return FailLogin("The SMTP server does not offer STARTTLS; the connection is closed rather than "
                              "continued without encryption.",
                              false);
@@ -111,6 +126,7 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
         if (!m_reader.Pending().empty()) {
             m_reader.Clear();
             m_nLastError = platform::kErrorUnexpectedReply;
+            m_bNoRetry = true;
             return FailLogin("An unexpected STARTTLS response was received.", false);
         }
         if (!StartTls(host, port)) return false;
@@ -125,10 +141,12 @@ bool CSMTPConnection::Connect(const std::string& host, int port, const std::stri
 bool CSMTPConnection::StartTls(const std::string& host, int port) {
     int error = 0;
     std::string reason;
-    if (m_pStream->StartTls(host, m_options.peer, m_nReplyTimeoutMs, &error, &reason)) return true;
+    if (m_pStream->StartTls(host, m_options.peer, m_options.timeouts.replyMs, &error, &reason)) return true;
     // No QUIT: after a failed handshake the two sides no longer agree on what
-    // the bytes are.
-    m_nLastError = error;
+    // the bytes are. Trying again at once would meet the same certificate,
+    // unless the handshake merely ran out of time.
+    FailTransport(error, m_options.timeouts.replyMs);
+    m_bNoRetry = error != platform::kErrorTimedOut;
     m_bConnected = false;
     m_pStream->Close();
     m_reader.Clear();
@@ -136,8 +154,7 @@ bool CSMTPConnection::StartTls(const std::string& host, int port) {
                       " failed: " + reason + ", GetLastError() returns: " + std::to_string(error));
     // The reason takes the place of the last reply, which would otherwise be
     // STARTTLS's 220 or nothing, for the callers' own warnings to quote.
-    m_sLastCommandResponse = "TLS handshake failed: " + reason;
-    m_nLastCommandResponseCode = 0;
+    StoreResponse("TLS handshake failed: " + reason);
     return false;
 }
 
@@ -184,12 +201,19 @@ bool CSMTPConnection::Login(const std::string& user, const std::string& password
 
 bool CSMTPConnection::FailLogin(const char* warning, bool bWarnFirst) {
     const std::string response = m_sLastCommandResponse;
+    const int nCode = m_nLastCommandResponseCode;
     const int nError = m_nLastError;
+    const int nWaitedMs = m_nLastWaitMs;
+    const bool bTransportFailed = m_bTransportFailed, bNoRetry = m_bNoRetry;
     if (bWarnFirst) OutputWarning2Log(warning);
     Disconnect();
     if (!bWarnFirst) OutputWarning2Log(warning);
-    StoreResponse(response);
+    m_sLastCommandResponse = response;
+    m_nLastCommandResponseCode = nCode;
     m_nLastError = nError;
+    m_nLastWaitMs = nWaitedMs;
+    m_bTransportFailed = bTransportFailed;
+    m_bNoRetry = bNoRetry;
     return false;
 }
 
@@ -220,12 +244,19 @@ bool CSMTPConnection::ChallengeIs(std::string_view expected) {
         return true;
     }
     m_nLastError = platform::kErrorUnexpectedReply;
+    m_bNoRetry = true;
     return false;
 }
 
 bool CSMTPConnection::Disconnect() {
     bool bResult = true;
-    if (m_bConnected) {
+    if (m_bConnected && m_bTransportFailed) {
+        // A QUIT would wait for a reply that cannot come, or read a late
+        // reply of the failed step as its own.
+        OutputEvent2Log("CSMTPConnection::Disconnect(): the connection failed; closed without QUIT.");
+        m_bConnected = false;
+        bResult = false;
+    } else if (m_bConnected) {
         if (!SendCommand("QUIT\r\n")) {
             OutputWarning2Log(WithCode("Failed in call to send QUIT command, GetLastError() returns: ", m_nLastError));
         }
@@ -240,11 +271,74 @@ bool CSMTPConnection::Disconnect() {
     return bResult;
 }
 
+bool CSMTPConnection::CheckIdleConnection() {
+    if (!m_bConnected || m_bTransportFailed) return false;
+    char chunk[512];
+    int error = 0;
+    const long n = m_pStream->Receive(chunk, sizeof chunk, 0, &error);
+    if (n < 0 && error == platform::kErrorTimedOut && m_reader.Pending().empty()) return true;
+    std::string said;
+    if (n > 0) {
+        m_reader.Append(std::string_view(chunk, static_cast<std::size_t>(n)));
+        said = RedactPassword(m_reader.Pending().substr(0, 512), m_sUser, m_sPassword);
+        while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+    }
+    FailTransport(n == 0 ? 0 : error, 0);
+    const std::string what = n > 0 ? "sent \"" + said + "\"" : n == 0 ? "closed the connection"
+                                                              : "failed, error " + std::to_string(error);
+    OutputEvent2Log("CSMTPConnection::CheckIdleConnection(): the SMTP server " + what +
+                    " while the connection was idle; connecting again.");
+    Disconnect();
+    return false;
+}
+
+void CSMTPConnection::QuitBeforeUnload() {
+    if (!m_bConnected || m_bTransportFailed) return;
+    const platform::WakeEvent* wake = m_pStream->GetWakeEvent();
+    const SMTPTimeouts timeouts = m_options.timeouts;
+    m_pStream->SetWakeEvent(nullptr);
+    m_options.timeouts.replyMs = timeouts.quitAtUnloadMs;
+    Disconnect();
+    m_options.timeouts = timeouts;
+    m_pStream->SetWakeEvent(wake);
+}
+
 bool CSMTPConnection::SendCommand(std::string_view text) {
     int error = 0;
-    if (m_pStream->Send(text, m_nReplyTimeoutMs, &error)) return true;
-    m_nLastError = error;
+    if (m_pStream->Send(text, m_options.timeouts.replyMs, &error)) return true;
+    FailTransport(error, m_options.timeouts.replyMs);
     return false;
+}
+
+void CSMTPConnection::FailTransport(int nError, int nWaitedMs) {
+    m_nLastError = nError;
+    m_nLastWaitMs = nWaitedMs;
+    m_bTransportFailed = true;
+}
+
+bool CSMTPConnection::IsLastFailureTransient() const {
+    if (m_bNoRetry || m_bDeliveryUnknown || m_nLastError == platform::kErrorCanceled) return false;
+    if (m_bTransportFailed) return true;
+    return m_nLastCommandResponseCode >= 400 && m_nLastCommandResponseCode < 500;
+}
+
+std::string CSMTPConnection::DescribeLastFailure() const {
+    const std::string& said = m_sLastCommandResponse;
+    std::string text;
+    if (!m_bTransportFailed) {
+        text = said.empty() ? "error " + std::to_string(m_nLastError) : said;
+    } else if (m_nLastError == platform::kErrorTimedOut) {
+        const std::string bound = " within " + std::to_string(m_nLastWaitMs) + " ms";
+        text = said.empty() ? "no reply" + bound : said + " (no complete reply" + bound + ")";
+    } else if (m_nLastError == 0) {
+        text = said.empty() ? "the server closed the connection" : said + " (then the server closed the connection)";
+    } else if (m_nLastError == platform::kErrorCanceled) {
+        text = "stopped: the library is unloading";
+    } else {
+        text = said.empty() ? "socket error " + std::to_string(m_nLastError) : said;
+    }
+    if (m_bDeliveryUnknown) text += "; the server may have taken the mail, which is not sent again";
+    return text;
 }
 
 bool CSMTPConnection::SendPiece(std::string_view bytes, const char* failure) {
@@ -264,6 +358,7 @@ bool CSMTPConnection::SendRcptTo(const CMailAddress& recipient) {
 }
 
 bool CSMTPConnection::SendMessage(CMailMessage& message) {
+    m_bDeliveryUnknown = false;
     if (!SendPiece("MAIL FROM:<" + message.m_From.m_sAddress + ">\r\n",
                    "Failed in call to send MAIL command, GetLastError() returns: ")) {
         return false;
@@ -286,15 +381,14 @@ bool CSMTPConnection::SendMessage(CMailMessage& message) {
 
     std::vector<CMailAttachment>& attachments = message.GetAttachments();
     if (!attachments.empty() &&
-        !SendPiece(std::string("\r\n--") + kMailBoundary +
-                       "\r\nContent-Type: text/plain; charset=us-ascii\r\n"
-                       "Content-Transfer-Encoding: quoted-printable\r\n\r\n",
+        !SendPiece("\r\n--" + message.GetBoundary() + "\r\nContent-Type: text/plain; charset=" +
+                       message.GetBodyCharset() + "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n",
                    "Failed in call to send the body header, GetLastError() returns: ")) {
         return false;
     }
     if (!SendPiece(message.GetBody(), "Failed in call to send the body, GetLastError() returns: ")) return false;
     for (CMailAttachment& attachment : attachments) {
-        if (!SendPiece(attachment.GetPartHeader(),
+        if (!SendPiece(attachment.GetPartHeader(message.GetBoundary()),
                        "Failed in call to send Mime attachment header, GetLastError() returns: ")) {
             return false;
         }
@@ -305,14 +399,15 @@ bool CSMTPConnection::SendMessage(CMailMessage& message) {
         }
     }
     if (!attachments.empty() &&
-        !SendPiece(std::string("\r\n--") + kMailBoundary + "--",
+        !SendPiece("\r\n--" + message.GetBoundary() + "--",
                    "Failed in call to send Mime attachment footer, GetLastError() returns: ")) {
         return false;
     }
     if (!SendPiece("\r\n.\r\n", "Failed in call to send end of message indicator, GetLastError() returns: ")) {
         return false;
     }
-    if (!ReadCommandResponse(250)) {
+    if (!ReadResponse(250, m_options.timeouts.endOfDataMs)) {
+        m_bDeliveryUnknown = m_bTransportFailed;
         OutputWarning2Log("An unexpected end of message response was received.");
         return false;
     }
@@ -320,12 +415,15 @@ bool CSMTPConnection::SendMessage(CMailMessage& message) {
 }
 
 bool CSMTPConnection::ReadCommandResponse(int nExpectedCode) {
-    return ReadResponse(nExpectedCode, m_nReplyTimeoutMs);
+    return ReadResponse(nExpectedCode, m_options.timeouts.replyMs);
 }
 
 bool CSMTPConnection::ReadResponse(int nExpectedCode, int nTimeoutMs) {
     // Enough for a whole usual reply in one receive; longer ones take several.
     char chunk[4096];
+    // One deadline for the whole reply: a server that drips a byte at a time
+    // is cut at the same bound as a silent one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
         std::string reply;
         switch (m_reader.Next(reply)) {
@@ -335,15 +433,19 @@ bool CSMTPConnection::ReadResponse(int nExpectedCode, int nTimeoutMs) {
                 m_nLastError = platform::kErrorUnexpectedReply;
                 return false;
             case CSMTPReplyReader::Status::TooLong:
-                // Only the start goes into the text that warnings quote.
+                // Only the start goes into the text that warnings quote. The
+                // rest of it is still on its way: the stream is out of step.
                 StoreResponse(m_reader.Pending().substr(0, 1024));
-                m_nLastError = platform::kErrorUnexpectedReply;
+                FailTransport(platform::kErrorUnexpectedReply, nTimeoutMs);
+                m_bNoRetry = true;
                 return false;
             case CSMTPReplyReader::Status::Incomplete:
                 break;
         }
-        int error = 0;
-        const long n = m_pStream->Receive(chunk, sizeof chunk, nTimeoutMs, &error);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        int error = platform::kErrorTimedOut;
+        const long n = left > 0 ? m_pStream->Receive(chunk, sizeof chunk, static_cast<int>(left), &error) : -1;
         if (n > 0) {
             m_reader.Append(std::string_view(chunk, static_cast<std::size_t>(n)));
             continue;
@@ -352,13 +454,15 @@ bool CSMTPConnection::ReadResponse(int nExpectedCode, int nTimeoutMs) {
         // keep what arrived of the reply.
         StoreResponse(m_reader.Pending());
         m_reader.Clear();
-        m_nLastError = n == 0 ? 0 : error;
+        FailTransport(n == 0 ? 0 : error, nTimeoutMs);
         return false;
     }
 }
 
 void CSMTPConnection::StoreResponse(std::string_view text) {
-    m_sLastCommandResponse.assign(text.data(), text.size());
+    std::string redacted = RedactPassword(text, m_sUser, m_sPassword);
+    if (!m_sLoginPassword.empty()) redacted = RedactPassword(redacted, m_sLoginUser, m_sLoginPassword);
+    m_sLastCommandResponse = std::move(redacted);
     m_nLastCommandResponseCode = SMTPReplyCode(text);
 }
 

@@ -7,8 +7,8 @@
 // the last failure stay readable for the caller's own warning. Codes: the
 // platform's socket codes (errno values on Linux, WSAGetLastError values on
 // Windows), 0 when the server closed the connection, and those of
-// platform/ErrorCodes.h: kErrorTimedOut when it stayed silent for the reply
-// time-out, kErrorUnexpectedReply when its reply had an unexpected code,
+// platform/ErrorCodes.h: kErrorTimedOut when a reply did not arrive whole
+// within its time-out, kErrorUnexpectedReply when its reply had an unexpected code,
 // kErrorHostNotResolved when the host name did not resolve, kErrorCanceled
 // when the wake event cut a wait short.
 //
@@ -29,6 +29,20 @@
 
 namespace vantrel {
 
+// How long the client waits on the server. Each bound covers a whole step, so
+// a server that drips one byte at a time is cut at the same bound as one that
+// stays silent. Servers that scan mail take seconds to answer, and the
+// standard SMTP time-outs are minutes; the defaults leave real servers ample
+// room while the mail thread, the only thread that waits on them, stays
+// responsive. Tests make them small.
+struct SMTPTimeouts {
+    int connectMs = 10000;     // name look-up and TCP connection together
+    int replyMs = 30000;       // each reply, the greeting included; each send; the TLS handshake
+    int endOfDataMs = 60000;   // the reply to the end of a mail (the server may scan it first)
+    int idleQuitMs = 30000;    // the mail thread sends QUIT after this long without a mail
+    int quitAtUnloadMs = 1000; // QUIT when the library unloads: its send, and its reply
+};
+
 // How a connection protects and authenticates its dialogue. The defaults are
 // plain TCP and AUTH LOGIN.
 struct SMTPOptions {
@@ -44,14 +58,13 @@ struct SMTPOptions {
     Auth auth = Auth::Login;
     // The server's certificate check (TLS only).
     platform::TlsPeerCheck peer;
+    SMTPTimeouts timeouts;
 };
 
 class CSMTPConnection {
 public:
-    // Longest silence accepted while a reply is awaited.
-    static constexpr int kReplyTimeoutMs = 2000;
-    // Longest wait for the name look-up and the TCP connection together.
-    static constexpr int kConnectTimeoutMs = 10000;
+    static constexpr int kReplyTimeoutMs = SMTPTimeouts().replyMs;
+    static constexpr int kEndOfDataTimeoutMs = SMTPTimeouts().endOfDataMs;
 
     // Stores copies of the arguments; no network activity. `stream` carries
     // the dialogue; null gives TCP.
@@ -84,23 +97,53 @@ public:
     bool Connect(const std::string& host, int port, const std::string& user, const std::string& password);
 
     // QUIT (when connected) and close. True when the server answered 221, or
-    // when there was no connection.
+    // when there was no connection. After a failed send or receive (the
+    // connection is dead, or out of step with the server) the connection is
+    // closed without QUIT, with an event, and the result is false.
     bool Disconnect();
+
+    // Before a mail is sent over a logged-in connection: true when it is still
+    // usable. A server that has closed it, or has announced that it closes it
+    // (a 421 sent while idle), leaves it closed here, with an event naming
+    // what the server said, and false: the caller connects again instead of
+    // sending MAIL into a dead connection.
+    bool CheckIdleConnection();
+
+    // Sends QUIT within SMTPTimeouts::quitAtUnloadMs even while the wake event
+    // is signalled: the library is unloading and the server should see the
+    // session end. Nothing when not logged in or the connection failed.
+    void QuitBeforeUnload();
 
     // One whole mail transaction on the open connection. No RSET follows a
     // failure: the caller disconnects and reconnects.
     bool SendMessage(CMailMessage& message);
     bool SendRcptTo(const CMailAddress& recipient);
 
-    // Reads one reply, waiting at most the reply time-out of silence; true
-    // when its code is `nExpectedCode`. A server that closes the connection
-    // before the reply is complete fails the read at once (code 0).
+    // Reads one reply, waiting at most the reply time-out for the whole of
+    // it; true when its code is `nExpectedCode`. A server that closes the
+    // connection before the reply is complete fails the read at once (code 0).
     virtual bool ReadCommandResponse(int nExpectedCode);
     virtual bool ReadResponse(int nExpectedCode, int nTimeoutMs);
 
+    // Whether the last failure may pass when tried again at once: a 4xx
+    // reply, or a failed connection, send or receive. Not a 5xx or other
+    // unexpected reply, a failed TLS set-up, a stop request, nor a failure
+    // after the end of a mail was sent (the server may have taken the mail).
+    bool IsLastFailureTransient() const;
+    // True when the last SendMessage failed after the whole mail was sent:
+    // no reply came to its end within SMTPTimeouts::endOfDataMs, or the
+    // connection failed while waiting for it.
+    bool IsDeliveryUnknown() const { return m_bDeliveryUnknown; }
+    // The reason of the last failure, for warnings: the server's last reply
+    // when one (or part of one) arrived, what happened otherwise ("no reply
+    // within 30000 ms", "the server closed the connection", ...).
+    std::string DescribeLastFailure() const;
+
     // The last reply read, without the ending of its last line (on a failed
     // read: what had arrived of it), and its code (0 if none). After a failed
-    // TLS handshake: "TLS handshake failed: " and the reason, code 0.
+    // TLS handshake: "TLS handshake failed: " and the reason, code 0. The
+    // password, in every form the login sent it, is cut out (see
+    // notify/PasswordRedaction.h): this text is quoted in warnings.
     const std::string& GetLastCommandResponse() const { return m_sLastCommandResponse; }
     int GetLastCommandResponseCode() const { return m_nLastCommandResponseCode; }
     // The errno value of the last failure.
@@ -110,10 +153,14 @@ public:
 
     // The event that cuts every wait short (library unload); null for none.
     void SetWakeEvent(const platform::WakeEvent* wake) noexcept { m_pStream->SetWakeEvent(wake); }
-    void SetReplyTimeout(int nTimeoutMs) noexcept { m_nReplyTimeoutMs = nTimeoutMs; }
+    void SetReplyTimeout(int nTimeoutMs) noexcept { m_options.timeouts.replyMs = nTimeoutMs; }
+    void SetTimeouts(const SMTPTimeouts& timeouts) noexcept { m_options.timeouts = timeouts; }
 
 private:
     bool SendCommand(std::string_view text);
+    // Records a failed send or receive: the connection can no longer be
+    // trusted to carry a QUIT.
+    void FailTransport(int nError, int nWaitedMs);
     // Sends a piece of the DATA stream; on failure warns `failure` followed by
     // the error code.
     bool SendPiece(std::string_view bytes, const char* failure);
@@ -135,13 +182,21 @@ private:
     int m_nPort;
     std::string m_sUser;
     std::string m_sPassword;
+    // The credentials of a Connect with explicit values, for the redaction
+    // of replies.
+    std::string m_sLoginUser;
+    std::string m_sLoginPassword;
     SMTPOptions m_options;
     std::unique_ptr<CByteStream> m_pStream;
     bool m_bConnected = false;
     std::string m_sLastCommandResponse;
     int m_nLastCommandResponseCode = 0;
-    int m_nReplyTimeoutMs = kReplyTimeoutMs;
     int m_nLastError = 0;
+    // The wait that the last failed step was given.
+    int m_nLastWaitMs = 0;
+    bool m_bTransportFailed = false;
+    bool m_bNoRetry = false;
+    bool m_bDeliveryUnknown = false;
     CSMTPReplyReader m_reader;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -174,6 +175,20 @@ std::string LocalHostName(std::size_t maxLength) {
     if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
     std::string text(name);
     if (text.size() > maxLength) text.resize(maxLength);
+    return text;
+}
+
+std::string LocalAddressText(int socket) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (socket == kInvalidSocket || ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return std::string();
+    }
+    const void* pBytes = nullptr;
+    if (address.ss_family == AF_INET) pBytes = &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    if (address.ss_family == AF_INET6) pBytes = &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+    if (pBytes == nullptr || ::inet_ntop(address.ss_family, pBytes, text, sizeof text) == nullptr) return std::string();
     return text;
 }
 

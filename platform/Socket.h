@@ -115,7 +115,12 @@ KeepAliveTimings KeepAliveTimingsFor(int nBoundSeconds, int nProbes) noexcept;
 int CloseSocket(int* pSocket) noexcept;
 
 // The name of this host as the system reports it, at most `maxLength`
-// characters; "localhost" when it cannot be read.
+// characters; "localhost" when it cannot be read. On Windows the computer's
+// fully qualified DNS name when it has one.
 std::string LocalHostName(std::size_t maxLength = 100);
+
+// The address of the local end of the connected `socket`: dotted IPv4, or
+// IPv6 text ("2001:db8::7"); an empty text when it cannot be read.
+std::string LocalAddressText(int socket);
 
 }  // namespace vantrel::platform

@@ -3,11 +3,13 @@
 # clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
 # clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
 # nftables and iproute2 let the dead-path test drop packets in a network
-# namespace of its own.
+# namespace of its own. exim4-daemon-heavy is the mail server of the
+# end-to-end mail test, which starts its own instance (the system's exim
+# service is left alone).
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3 python3-pytest
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
                   libcurl4-openssl-dev libssl-dev openssl clang-14 libclang-rt-14-dev
-                  nftables iproute2)
+                  nftables iproute2 exim4-daemon-heavy)
 # Only for the benchmark plots (scripts/bench.sh --plots).
 VANTREL_PLOT_PACKAGES=(python3-matplotlib)
 

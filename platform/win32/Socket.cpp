@@ -211,7 +211,12 @@ int CloseSocket(int* pSocket) noexcept {
 
 std::string LocalHostName(std::size_t maxLength) {
     char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    DWORD size = sizeof name;
+    // The configured DNS name needs no look-up; the host name is the short one.
+    if ((!::GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) || name[0] == '\0') &&
+        (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')) {
+        return "localhost";
+    }
     std::string text(name);
     if (text.size() > maxLength) text.resize(maxLength);
     return text;
@@ -241,6 +246,22 @@ int SetDeadPathBound(int socket, int nBoundSeconds) noexcept {
     const DWORD seconds = static_cast<DWORD>(nBoundSeconds);
     ::setsockopt(Native(socket), IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&seconds), sizeof seconds);
     return 0;
+}
+
+std::string LocalAddressText(int socket) {
+    sockaddr_storage address{};
+    int length = sizeof address;
+    char text[NI_MAXHOST] = {};
+    if (socket == kInvalidSocket ||
+        ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        (address.ss_family != AF_INET && address.ss_family != AF_INET6) ||
+        ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
+                      NI_NUMERICHOST) != 0) {
+        return std::string();
+    }
+    // A scope ("%12") belongs to this host only.
+    std::string result(text);
+    return result.substr(0, result.find('%'));
 }
 
 }  // namespace vantrel::platform

@@ -2,10 +2,15 @@
 // after every piece, the replies handed out must be exactly the complete
 // replies of the bytes received so far, as a reference that reads the whole
 // buffer at once finds them (never early, never late, nothing left behind),
-// and the rest must be pending.
+// and the rest must be pending. Each reply handed out, and what is pending,
+// then has the password cut out as the client does before quoting it: no form
+// of the password may be left (when the password has no "*", the character
+// that replaces it), and an empty password must leave the text as it was.
 //
 // Input: byte 0 picks the reply limit (small limits reach the too-long case),
-// byte 1 seeds the piece sizes, the rest is the stream.
+// byte 1 seeds the piece sizes and gives the lengths of the password (low
+// bits) and the user name (high bits), which are taken from the start of the
+// stream; the rest is the stream.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "notify/MailEncoding.h"
+#include "notify/PasswordRedaction.h"
 #include "notify/SMTPReplyReader.h"
 
 namespace {
@@ -58,6 +65,29 @@ Reference Read(std::string_view stream, std::size_t limit) {
     }
 }
 
+std::string Unpadded(std::string encoded) {
+    while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
+    return encoded;
+}
+
+void CheckRedaction(std::string_view text, std::string_view user, std::string_view password) {
+    const std::string redacted = vantrel::RedactPassword(text, user, password);
+    if (password.empty()) {
+        if (redacted != text) std::abort();
+        return;
+    }
+    if (password.find('*') != std::string_view::npos) return;
+    std::string plain(1, '\0');
+    plain.append(user.data(), user.size());
+    plain += '\0';
+    plain.append(password.data(), password.size());
+    const std::string forms[] = {std::string(password), Unpadded(vantrel::Base64Encode(password)),
+                                 Unpadded(vantrel::Base64Encode(plain)), plain};
+    for (const std::string& form : forms) {
+        if (!form.empty() && redacted.find(form) != std::string::npos) std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -65,11 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t limit = data[0] < 128 ? 1 + data[0] : vantrel::CSMTPReplyReader::kMaxReplyLength;
     uint32_t random = data[1] * 2654435761u + 1;
     const std::string_view stream(reinterpret_cast<const char*>(data) + 2, size - 2);
+    const std::string_view password = stream.substr(0, data[1] % 9);
+    const std::string_view user = stream.substr(password.size(), (data[1] >> 4) % 6);
 
     vantrel::CSMTPReplyReader reader(limit);
     std::vector<std::string> replies;
     bool bTooLong = false;
-    std::size_t fed = 0;
+    std::size_t fed = 0, checked = 0;
     while (fed < stream.size() && !bTooLong) {
         random = random * 1103515245u + 12345u;
         const std::size_t piece = 1 + (random >> 16) % 64;
@@ -86,6 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             bTooLong = status == vantrel::CSMTPReplyReader::Status::TooLong;
             break;
         }
+        for (; checked < replies.size(); ++checked) CheckRedaction(replies[checked], user, password);
+        CheckRedaction(reader.Pending(), user, password);
         const Reference ref = Read(stream.substr(0, fed), limit);
         if (ref.replies != replies || ref.bTooLong != bTooLong) std::abort();
         if (!bTooLong && reader.Pending() != ref.pending) std::abort();

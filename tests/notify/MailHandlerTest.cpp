@@ -3,7 +3,9 @@
 #include <filesystem>
 
 #include "notify/MailRequests.h"
+#include "platform/ErrorCodes.h"
 #include "tests/notify/MailHandlerFixture.h"
+#include "tests/support/SmtpFaultServer.h"
 
 namespace vantrel {
 namespace test {
@@ -47,6 +49,11 @@ TEST_F(MailHandlerFixture, SetUpThatCannotMailSaysWhyAndMailsNothing) {
         {"MAPI without recipients", "FlushFlag=N\nMailSendMail=Y\nMailUseSimpleMAPI=Y\n" + kMailSendAll,
          {cannotLoad("MailAddressTo"), kMapiOff}},
         {"MAPI, only separators", MapiSettings(" ;;") + kMailSendAll, {kMapiOff}},
+        // Values that would add a header line or an SMTP parameter.
+        {"CR in the subject", smtp + kMailSendAll + "MailSubject=Alert\rBcc: spy@example.net\n", {unknown, kNotSendEmail}},
+        {"sender with a parameter", SmtpSettings().replace(smtp.find("feed@example.org"), 16, "a@b.org> SIZE=1") +
+                                        kMailSendAll, {unknown, kNotSendEmail}},
+        {"recipient not an address", SmtpSettings("ops@example.org, ops") + kMailSendAll, {unknown, kNotSendEmail}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,7 +116,7 @@ TEST_F(MailHandlerFixture, AMailCarriesTheSettingsSenderRecipientsSubjectAndFile
     EXPECT_EQ(mail.First("mail_from"), "feed@example.org");
     EXPECT_EQ(mail.All("rcpt_to"), (std::vector<std::string>{"ops1@example.org", "ops2@example.org", "desk@example.org"}));
     EXPECT_EQ(mail.First("auth_login"), "alerts");
-    EXPECT_EQ(mail.Header("To"), "ops1@example.org,ops2@example.org,desk@example.org");
+    EXPECT_EQ(mail.Header("To"), "ops1@example.org, ops2@example.org, desk@example.org");
     EXPECT_EQ(mail.Header("Subject"), "Quotes feed alert");
     EXPECT_EQ(FromHex(mail.First("body_hex")),
               kStamp + "Error (3)>: ReadString() Error: Can`t receive string. nWSALastError = 104");
@@ -117,7 +124,7 @@ TEST_F(MailHandlerFixture, AMailCarriesTheSettingsSenderRecipientsSubjectAndFile
     ASSERT_EQ(parts.size(), 1u);
     const std::string::size_type a = parts[0].find(' '), b = parts[0].find(' ', a + 1);
     EXPECT_EQ(FromHex(parts[0].substr(0, a)), "daily report.txt");
-    EXPECT_EQ(FromHex(parts[0].substr(a + 1, b - a - 1)), file);
+    EXPECT_EQ(FromHex(parts[0].substr(a + 1, b - a - 1)), "daily report.txt");  // no directories
     EXPECT_EQ(FromHex(parts[0].substr(b + 1)), "open positions: 3\n");
     EXPECT_EQ(MailLogLines(), (std::vector<std::string>{
                                   "Error (3): ReadString() Error: Can`t receive string. nWSALastError = 104",
@@ -168,6 +175,90 @@ TEST_F(MailHandlerFixture, ARefusedLoginIsMailed) {
         // Gives the connection back while its server still runs.
         vantrel::testing::ResetMailHandler();
     }
+}
+
+// Settings that mail and text every alert, the mail through `port`.
+std::string BothChannels(int port) {
+    return std::string(kSmsAccount) + "SMSToMobileNumber=+15550100\nSMSSendErrors=Y\nSMSSendWarnings=Y\n" +
+           "MailSendMail=Y\nMailUseSimpleMAPI=N\nMailSMTPServerName=127.0.0.1\nMailSMTPServerPortNo=" +
+           std::to_string(port) + "\nMailProfileName=alerts\nMailPassword=" + kMailPassword +
+           "\nMailAddressFrom=feed@example.org\nMailAddressTo=ops@example.org\n" + kMailSendAll;
+}
+
+// A refused login with a mail server that fails: Login returns at once (the
+// server is only ever waited on by the mail thread), the operator gets two
+// texts, the error and the one saying why its mail did not go, and the log
+// keeps every step. The password the server echoes is in neither.
+TEST_F(MailHandlerFixture, AFailingMailServerNeverHoldsLoginAndCostsOneTextPerLostMail) {
+    using Step = SmtpFaultServer::Step;
+    const Step greeting{"", {"220 fault.test ESMTP\r\n"}};
+    const Step ehlo{"EHLO ", {"250-fault.test\r\n250 AUTH LOGIN\r\n"}};
+    const SmtpFaultServer::Dialogue echo = {
+        greeting, ehlo, {"AUTH LOGIN", {"334 VXNlcm5hbWU6\r\n"}}, {SmtpFaultServer::kAnyLine, {"334 UGFzc3dvcmQ6\r\n"}},
+        {SmtpFaultServer::kAnyLine, {"535 5.7.8 bad credentials: U203cC1QYTU1\r\n"}}, SmtpFaultServer::Quit()};
+    SmtpFaultServer::Dialogue drip = {{"", {"220 "}, SmtpFaultServer::Then::Silence}};
+    for (char c = 'a'; c <= 'z'; ++c) drip[0].segments.push_back(std::string(1, c));
+    const SmtpFaultServer::Dialogue busy = {{"", {"421 4.3.2 busy\r\n"}, SmtpFaultServer::Then::Close}};
+    const struct {
+        const char* name;
+        std::vector<SmtpFaultServer::Dialogue> dialogues;  // none: nothing listens
+        std::string setUpFailure;                          // how the connection test's warning begins
+        std::string undelivered;                           // the warning the operator gets
+        bool bStillTalking = false;                        // the server when Login has returned
+    } cases[] = {
+        {"server down", {}, "Failed to connect to the SMTP server: socket error ",
+         "Failed to connect to the SMTP server: socket error " + std::to_string(platform::kErrorConnectionRefused)},
+        // The connection test drips for longer than its reply may take; the
+        // mail then meets a busy server twice.
+        {"dripping greeting", {drip, busy, busy}, "Failed to connect to the SMTP server: 220 a",
+         "Failed to connect to the SMTP server: 421 4.3.2 busy", true},
+        {"password echoed", {echo, echo}, "Failed to connect to the SMTP server: 535 5.7.8 bad credentials: ****",
+         "Failed to connect to the SMTP server: 535 5.7.8 bad credentials: ****"},
+    };
+    bBothChannels = true;
+    SMTPTimeouts timeouts;
+    timeouts.replyMs = 4000;
+    vantrel::testing::SetSMTPTimeouts(timeouts);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ClosedPort down;
+        SmtpFaultServer smtp(c.dialogues);
+        Restart(BothChannels(c.dialogues.empty() ? down.port() : smtp.port()).c_str());
+        EXPECT_EQ(ServeLogin("#2 Login refused\r\n"), -1);
+        if (c.bStillTalking) {
+            EXPECT_EQ(smtp.DialoguesEnded(), 0) << "Login waited for the mail server";
+        }
+
+        ASSERT_TRUE(WaitUntil([&] { return SentTexts().size() >= 2; }));
+        const std::string setUp = "Warning: CMailHandler::Init(): " + c.setUpFailure;
+        const std::vector<std::string> lines = LogLines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(setUp, 0) == 0; }))
+            << LogText();
+        EXPECT_EQ(LogText().find("U203cC1QYTU1"), std::string::npos);
+        vantrel::testing::ResetMailHandler();  // the mail thread is done with the server
+        EXPECT_TRUE(smtp.Finish()) << smtp.Failure();
+        EXPECT_EQ(SentTexts(), (std::vector<std::string>{kLoginRefusedMail, kStamp + "Warning>: " + c.undelivered}));
+    }
+    vantrel::testing::SetSMTPTimeouts(SMTPTimeouts());
+}
+
+// A connection idle for longer than its bound is ended with QUIT; the next
+// mail connects again.
+TEST_F(MailHandlerFixture, AnIdleConnectionIsEndedWithQuitAndTheNextMailConnectsAgain) {
+    const SmtpFaultServer::Dialogue mailThenQuit = SmtpFaultServer::Join(
+        {SmtpFaultServer::LoggedIn(), SmtpFaultServer::Transaction(1), {SmtpFaultServer::Quit()}});
+    SmtpFaultServer smtp({mailThenQuit, mailThenQuit});
+    SMTPTimeouts timeouts;
+    timeouts.idleQuitMs = 200;
+    vantrel::testing::SetSMTPTimeouts(timeouts);
+    Restart(BothChannels(smtp.port()).c_str());
+    OutputError2Log(1, "first");
+    ASSERT_TRUE(smtp.WaitForDialogues(1));
+    OutputError2Log(1, "second");
+    ASSERT_TRUE(smtp.WaitForDialogues(2));
+    vantrel::testing::SetSMTPTimeouts(SMTPTimeouts());
+    EXPECT_TRUE(smtp.Finish()) << smtp.Failure();
+    for (const std::string& line : LogLines()) EXPECT_NE(line.rfind("Warning: ", 0), 0u) << line;
 }
 
 }  // namespace

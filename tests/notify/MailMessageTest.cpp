@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <set>
 #include <stdexcept>
 
 #include "tests/notify/MailFixture.h"
@@ -55,22 +56,40 @@ TEST(MailMessage, HeaderBlocks) {
     plain.AddRecipient(CMailAddress("hidden@example.org"), CMailMessage::BCC);
     plain.m_sSubject = "Quotes";
     EXPECT_EQ(plain.GetHeader("DATE"),
-              "From: feed@example.org\r\nTo: a@example.org,Ops B <b@example.org>\r\nSubject: Quotes\r\n"
-              "Date: DATE\r\nX-Mailer: Corvel CSMTPConnection v1.3\r\nMIME-Version: 1.0\r\n"
-              "Content-type: text/plain; charset=US-ASCII\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n");
+              "From: feed@example.org\r\nTo: a@example.org, Ops B <b@example.org>\r\nSubject: Quotes\r\n"
+              "Date: DATE\r\nMessage-ID: " + plain.GetMessageId() + "\r\nX-Mailer: Corvel CSMTPConnection v1.3\r\n"
+              "MIME-Version: 1.0\r\nContent-type: text/plain; charset=US-ASCII\r\n"
+              "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
 
     CMailMessage mixed;
-    mixed.m_From = CMailAddress("feed@example.org", "Feed");
+    mixed.m_From = SenderAddress("Vantrel Feed <feed@example.org>");
     mixed.AddRecipient(CMailAddress("a@example.org"));
     mixed.AddRecipient(CMailAddress("c@example.org"), CMailMessage::CC);
     mixed.m_ReplyTo = CMailAddress("desk@example.org");
+    mixed.m_sSubject = "Kurs\xC3\xA4nderung";
+    mixed.SetBody("caf\xC3\xA9");
     CMailAttachment attachment;
     attachment.Attach("/var/log/report.txt");
     mixed.AddAttachment(attachment);
     EXPECT_EQ(mixed.GetHeader("DATE"),
-              "From: Feed <feed@example.org>\r\nTo: a@example.org\r\nCc: c@example.org\r\nSubject: \r\n"
-              "Date: DATE\r\nX-Mailer: Corvel CSMTPConnection v1.3\r\nReply-To: desk@example.org\r\n"
-              "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"#BOUNDARY#\"\r\n\r\n");
+              "From: Vantrel Feed <feed@example.org>\r\nTo: a@example.org\r\nCc: c@example.org\r\n"
+              "Subject: =?UTF-8?B?S3Vyc8OkbmRlcnVuZw==?=\r\nDate: DATE\r\nMessage-ID: " + mixed.GetMessageId() +
+              "\r\nX-Mailer: Corvel CSMTPConnection v1.3\r\nReply-To: desk@example.org\r\n"
+              "MIME-Version: 1.0\r\nContent-type: multipart/mixed; boundary=\"" + mixed.GetBoundary() + "\"\r\n\r\n");
+    EXPECT_STREQ(mixed.GetBodyCharset(), "UTF-8");
+
+    // Each mail its own Message-ID (on the sender's domain) and boundary.
+    std::set<std::string> ids, boundaries;
+    for (int i = 0; i < 100; ++i) {
+        CMailMessage message;
+        message.m_From = CMailAddress("feed@example.org");
+        ids.insert(message.GetMessageId());
+        boundaries.insert(message.GetBoundary());
+    }
+    EXPECT_EQ(ids.size(), 100u);
+    EXPECT_EQ(boundaries.size(), 100u);
+    EXPECT_NE(ids.begin()->find("@example.org>"), std::string::npos);
+    EXPECT_EQ(SenderAddress("not an address").m_sAddress, "not an address");
 }
 
 TEST(MailMessage, Recipients) {
@@ -83,32 +102,30 @@ TEST(MailMessage, Recipients) {
     EXPECT_THROW(message.GetRecipient(0, CMailMessage::CC), std::invalid_argument);
 }
 
-TEST(MailAttachment, PartHeaderQuotesTheParameters) {
+TEST(MailAttachment, PartHeaderNamesTheFileWithoutItsDirectories) {
     const struct {
         const char* path;
         const char* title;
-        const char* name;
-        const char* filename;
+        const char* parameter;  // after "name" and "filename"
     } cases[] = {
-        {"/var/log/report.txt", "report.txt", "\"/var/log/report.txt\"", "\"report.txt\""},
-        {"/data/q 1;x.log", "q 1;x.log", "\"/data/q 1;x.log\"", "\"q 1;x.log\""},
+        {"/var/log/report.txt", "report.txt", "=\"report.txt\""},
+        {"/data/q 1;x.log", "q 1;x.log", "=\"q 1;x.log\""},
 #if defined(_WIN32)
         // "\" separates directories on Windows: the title is the file's own name.
-        {"a\"b\\c", "c", "\"a\\\"b\\\\c\"", "\"c\""},
-        {"C:\\reports\\daily report.txt", "daily report.txt", "\"C:\\\\reports\\\\daily report.txt\"",
-         "\"daily report.txt\""},
+        {"a\"b\\c", "c", "=\"c\""},
+        {"C:\\reports\\daily report.txt", "daily report.txt", "=\"daily report.txt\""},
 #else
-        {"a\"b\\c", "a\"b\\c", "\"a\\\"b\\\\c\"", "\"a\\\"b\\\\c\""},
+        {"a\"b\\c", "a\"b\\c", "=\"a\\\"b\\\\c\""},
 #endif
     };
     for (const auto& c : cases) {
         CMailAttachment attachment;
         EXPECT_TRUE(attachment.Attach(c.path));
         EXPECT_EQ(attachment.GetTitle(), c.title);
-        EXPECT_EQ(attachment.GetPartHeader(),
-                  std::string("\r\n\r\n--#BOUNDARY#\r\nContent-Type: application/octet-stream; name=") + c.name +
-                      "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
-                      c.filename + "\r\n\r\n");
+        EXPECT_EQ(attachment.GetPartHeader("B"),
+                  std::string("\r\n\r\n--B\r\nContent-Type: application/octet-stream; name") + c.parameter +
+                      "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename" +
+                      c.parameter + "\r\n\r\n");
     }
 }
 

@@ -66,12 +66,12 @@ TEST_F(MailRequestsTest, OnlyTheMailThreadIsTheMailThread) {
     public:
         explicit ProbeStream(std::promise<bool>* pUsedOnMailThread) : m_pUsed(pUsedOnMailThread) {}
         ConnectResult Connect(const std::string&, int, int, int* pnError) override {
+            if (m_pUsed != nullptr) m_pUsed->set_value(IsMailThread());
+            m_pUsed = nullptr;
             *pnError = kErrorConnectionRefused;
             return ConnectResult::Failed;
         }
         bool Send(std::string_view, int, int* pnError) override {
-            if (m_pUsed != nullptr) m_pUsed->set_value(IsMailThread());
-            m_pUsed = nullptr;
             *pnError = kErrorNotConnected;
             return false;
         }

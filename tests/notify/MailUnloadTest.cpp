@@ -1,6 +1,7 @@
 // Unloading the library, or exiting, while the mail thread waits on a server
 // that says nothing: the thread is stopped within the bound, before anything
 // it uses is destroyed, and the mail still queued is dropped with an event.
+// Unloading with an idle connection open ends it with QUIT.
 #include <chrono>
 #include <dlfcn.h>
 #include <signal.h>
@@ -30,7 +31,27 @@ protected:
     }
 
     // Silent after EHLO: the thread waits for its reply.
-    SmtpFaultServer server{{{{"", {"220 fault.test ESMTP\r\n"}}, {"EHLO ", {}, SmtpFaultServer::Then::Silence}}}};
+    static std::vector<SmtpFaultServer::Dialogue> SilentAfterEhlo() {
+        return {{{"", {"220 fault.test ESMTP\r\n"}}, {"EHLO ", {}, SmtpFaultServer::Then::Silence}}};
+    }
+
+    // Loads the probe and has it queue two mails for the server at `port`
+    // and start the mail thread; null (and a failure) when that fails.
+    static void* QueueTwoMails(int port) {
+        void* probe = ::dlopen(VANTREL_MAIL_PROBE, RTLD_NOW | RTLD_LOCAL);
+        if (probe == nullptr) {
+            ADD_FAILURE() << ::dlerror();
+            return nullptr;
+        }
+        using QueueFunction = int (*)(const char*, int);
+        const auto queue = reinterpret_cast<QueueFunction>(::dlsym(probe, "vantrel_probe_queue_mails"));
+        if (queue == nullptr || queue("127.0.0.1", port) != 1) {
+            ADD_FAILURE() << "the probe did not queue its mails";
+            ::dlclose(probe);
+            return nullptr;
+        }
+        return probe;
+    }
 };
 
 long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -38,12 +59,9 @@ long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 TEST_F(MailUnloadTest, DlcloseWhileSendingStopsTheThreadWithinTheBound) {
-    void* probe = ::dlopen(VANTREL_MAIL_PROBE, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(probe, nullptr) << ::dlerror();
-    using QueueFunction = int (*)(const char*, int);
-    const auto queue = reinterpret_cast<QueueFunction>(::dlsym(probe, "vantrel_probe_queue_mails"));
-    ASSERT_NE(queue, nullptr);
-    ASSERT_EQ(queue("127.0.0.1", server.port()), 1);
+    SmtpFaultServer server(SilentAfterEhlo());
+    void* probe = QueueTwoMails(server.port());
+    ASSERT_NE(probe, nullptr);
     ASSERT_TRUE(server.WaitForSteps(2));
 
     const auto start = std::chrono::steady_clock::now();
@@ -57,6 +75,7 @@ TEST_F(MailUnloadTest, DlcloseWhileSendingStopsTheThreadWithinTheBound) {
 }
 
 TEST_F(MailUnloadTest, ExitingWhileSendingStopsTheThreadWithinTheBound) {
+    SmtpFaultServer server(SilentAfterEhlo());
     int input[2];
     ASSERT_EQ(::pipe(input), 0);
     posix_spawn_file_actions_t actions;
@@ -88,6 +107,19 @@ TEST_F(MailUnloadTest, ExitingWhileSendingStopsTheThreadWithinTheBound) {
     EXPECT_LT(elapsed, kMailThreadStopBoundMs);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     ExpectStoppedInOrder();
+}
+
+// The session ends with QUIT at unload: both mails delivered over one
+// connection, which is still open when the library goes.
+TEST_F(MailUnloadTest, UnloadEndsAnOpenConnectionWithQuit) {
+    SmtpFaultServer server({SmtpFaultServer::Join({SmtpFaultServer::LoggedIn(), SmtpFaultServer::Transaction(1),
+                                                   SmtpFaultServer::Transaction(1), {SmtpFaultServer::Quit()}})});
+    void* probe = QueueTwoMails(server.port());
+    ASSERT_NE(probe, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return CountLogLines("event: StartMailRequestsThread(): a mail is sent.") == 2u; }));
+    ASSERT_EQ(::dlclose(probe), 0);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(server.Messages().size(), 2u);
 }
 
 }  // namespace

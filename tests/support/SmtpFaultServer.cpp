@@ -37,12 +37,13 @@ void SmtpFaultServer::Play(std::vector<Dialogue> dialogues) {
                 break;
             }
             ++m_nSteps;
+            // A client that has gone gets no more segments.
             for (std::size_t s = 0; s < step.segments.size(); ++s) {
                 if (s > 0) {
-                    m_server.WaitUntilDelivered();
+                    if (!m_server.WaitUntilDelivered(1000)) break;
                     std::this_thread::sleep_for(std::chrono::milliseconds(m_nPauseMs));
                 }
-                m_server.Send(step.segments[s]);
+                if (!m_server.Send(step.segments[s])) break;
             }
             if (step.then == Then::Close) m_server.Close();
             if (step.then == Then::Reset) m_server.Reset();
@@ -50,6 +51,7 @@ void SmtpFaultServer::Play(std::vector<Dialogue> dialogues) {
             if (step.then != Then::Continue) break;
         }
         m_received.push_back(m_server.Received());
+        ++m_nDialogues;
     }
     m_server.Close();
 }

@@ -51,6 +51,13 @@ public:
         return WaitUntil([&] { return m_nSteps.load() >= count; }, timeoutMs);
     }
 
+    int DialoguesEnded() const { return m_nDialogues.load(); }
+    // Waits until `count` dialogues have ended (the server closed them or
+    // saw the client close).
+    bool WaitForDialogues(int count, int timeoutMs = kWaitMs) const {
+        return WaitUntil([&] { return m_nDialogues.load() >= count; }, timeoutMs);
+    }
+
     // Waits until the script has been played; true when the client sent
     // what every step expected. The results below are read after it.
     bool Finish();
@@ -78,6 +85,7 @@ private:
     std::vector<std::string> m_received;
     std::vector<std::string> m_messages;
     std::atomic<int> m_nSteps{0};
+    std::atomic<int> m_nDialogues{0};
     std::thread m_thread;
 };
 
