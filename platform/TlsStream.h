@@ -19,7 +19,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "platform/ErrorCodes.h"
 #include "platform/Socket.h"
 
 namespace vantrel::platform {
@@ -36,6 +38,22 @@ struct TlsPeerCheck {
 
 // Whether this build carries TLS.
 bool TlsAvailable() noexcept;
+
+// The reason for a handshake that failed without one from the TLS library:
+// how the wait for the server ended (`error` 0: the server closed the
+// connection), or the socket's error.
+inline std::string WaitFailureText(int error) {
+    switch (error) {
+        case 0:
+            return "the server closed the connection";
+        case kErrorTimedOut:
+            return "the server did not answer in time";
+        case kErrorCanceled:
+            return "the library is being unloaded";
+        default:
+            return std::system_category().message(error);
+    }
+}
 
 // The TLS library's state of one session; known to the implementation only.
 struct TlsState;

@@ -35,7 +35,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 #include <vector>
 
 #include "platform/ErrorCodes.h"
@@ -150,20 +149,6 @@ std::string CertificateText(DWORD error) {
         if (entry.error == error) return text + entry.text;
     }
     return text + "error " + Hex(error);
-}
-
-// A text for a failure that Schannel did not explain.
-std::string ErrorText(int error) {
-    switch (error) {
-        case 0:
-            return "the server closed the connection";
-        case kErrorTimedOut:
-            return "the server did not answer in time";
-        case kErrorCanceled:
-            return "the library is being unloaded";
-        default:
-            return std::system_category().message(error);
-    }
 }
 
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -517,7 +502,7 @@ bool TlsSession::Handshake(int socket, const std::string& host, const TlsPeerChe
     const int nLimit = timeoutMs > kHandshakeLimitMs ? timeoutMs : kHandshakeLimitMs;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(nLimit);
     if (!Negotiate(*state, socket, timeoutMs, deadline, wake, pnError, psReason)) {
-        if (psReason->empty()) *psReason = ErrorText(*pnError);
+        if (psReason->empty()) *psReason = WaitFailureText(*pnError);
         return false;
     }
     const SECURITY_STATUS sizes = ::QueryContextAttributesA(&state->context, SECPKG_ATTR_STREAM_SIZES, &state->sizes);
@@ -587,8 +572,8 @@ long TlsSession::Receive(char* buffer, std::size_t size, int timeoutMs, const Wa
             return -1;
         }
         if (!state.sPlain.empty()) {
-            const std::size_t n = std::min({size, state.sPlain.size(), static_cast<std::size_t>(LONG_MAX)});
-            std::memcpy(buffer, state.sPlain.data(), n);
+            // At most one record's bytes (16 KiB) wait here.
+            const std::size_t n = state.sPlain.copy(buffer, size);
             state.sPlain.erase(0, n);
             return static_cast<long>(n);
         }
