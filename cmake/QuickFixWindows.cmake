@@ -38,6 +38,9 @@ function(vantrel_write_if_changed path content)
 endfunction()
 
 file(GLOB qf_own RELATIVE ${qf_src} ${qf_src}/*.h ${qf_src}/*.cpp ${qf_src}/fix44/*.h)
+# pugixml.cpp is bundled, copied unchanged below; editing it here as well
+# rewrote it at every configure and recompiled it and relinked every program.
+list(REMOVE_ITEM qf_own pugixml.cpp)
 foreach(name IN LISTS qf_own)
   file(READ ${qf_src}/${name} content)
   string(REPLACE "_MSC_VER" "VANTREL_QUICKFIX_WIN32" content "${content}")

@@ -10,6 +10,7 @@
 #include <quickfix/Message.h>
 
 #include "fix/Fix44Dictionary.h"
+#include "platform/FloatingPoint.h"
 
 namespace vantrel {
 namespace fix {
@@ -53,7 +54,8 @@ int ReadInt(const FIX::FieldMap& map, int tag) {
 // least one digit in all. Prices and sizes are short decimals, so most values
 // take the exact fast path: at most 15 digits make an integer mantissa below
 // 2^53, and dividing it by an exact power of ten rounds correctly, which is
-// what strtod returns. Longer values go to strtod.
+// what strtod returns. Longer values go to strtod. Both are exact only in
+// standard double arithmetic, which the caller puts in place.
 bool ParseDecimal(const std::string& text, double& value) {
     static const double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
@@ -125,6 +127,10 @@ void DecodeMarketDataEntries(const std::string& text, MDEntryVisitor& visitor) {
     // The parsed entries, looked up once rather than once per entry; an entry
     // number beyond them raises FieldNotFound as a group lookup does.
     const std::vector<FIX::FieldMap*>* pEntries = nullptr;
+    // The conversions below, and whatever the visitor computes, run in
+    // standard double arithmetic whatever the host did to this thread's
+    // floating-point state.
+    const platform::StandardDoubleArithmetic arithmetic;
     for (auto it = message.g_begin(); it != message.g_end(); ++it) {
         if (it->first == FIX::FIELD::NoMDEntries) pEntries = &it->second;
     }

@@ -2,7 +2,7 @@
 # the tools need, when any is missing.
 # clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and
 # clang's sanitizer runtimes); GCC's sanitizer runtimes come with g++.
-VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3
+VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config binutils python3 python3-pytest
                   libquickfix-dev libgtest-dev libgmock-dev python3-aiosmtpd
                   libcurl4-openssl-dev libssl-dev openssl clang-14 libclang-rt-14-dev)
 # Only for the benchmark plots (scripts/bench.sh --plots).

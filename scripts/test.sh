@@ -8,8 +8,8 @@
 #   tsan      ThreadSanitizer: the tests labelled tsan (every test that starts
 #             threads); only their targets are built
 #   fuzz      clang with libFuzzer: the fuzz targets' short fixed runs
-#   windows   the 32-bit and 64-bit DLLs cross-built with MinGW-w64, the
-#             64-bit tests run under Wine (scripts/test-windows.sh)
+#   windows   the 32-bit and 64-bit DLLs cross-built with MinGW-w64, their
+#             tests run under Wine (scripts/test-windows.sh)
 #
 #   scripts/test.sh              all six passes, in this order
 #   scripts/test.sh asan tsan    only the passes named

@@ -1,7 +1,13 @@
 // GetLastQuotes and GetLastNQuotes on quotes received over a real session:
 // result codes and their order, capacities and counts, size scaling, the
-// any-symbol request, and stored messages that do not decode.
+// any-symbol request, stored messages that do not decode, and exact values
+// whatever the host did to its floating-point state.
+#include <cfenv>
+#include <cstdint>
 #include <cstring>
+#if defined(_WIN32) && defined(__i386__)
+#include <float.h>
+#endif
 
 #include "tests/api/SessionFixture.h"
 
@@ -198,6 +204,73 @@ TEST_F(QueryTest, StoredMessageThatDoesNotDecodeGivesZeroAndWritesNothing) {
         EXPECT_EQ(q.LastN(4), 0) << symbol;
         EXPECT_TRUE(q.Untouched()) << symbol;
         EXPECT_EQ(q.bidCount + q.offerCount, 8) << symbol;
+    }
+}
+
+// Hosts change their thread's floating-point state (one that draws with
+// Direct3D leaves the x87 unit at 24-bit precision; others round another way):
+// prices and sizes are still the doubles their texts name, to the last bit,
+// and the host gets its own state back.
+TEST_F(QueryTest, ValuesAreExactWhateverTheHostsFloatingPointState) {
+    struct Expected {
+        const char* px;
+        const char* size;
+        uint64_t pxBits, sizeBits;  // the text's double; the size's times 1e-6
+    };
+    static const Expected kEntries[kRoom] = {
+        {"4275.681376", "1234567.891", 0x40b0b3ae6ea85447u, 0x3ff3c0ca42c8964bu},
+        {"2026.857799", "2500000", 0x409fab6e62dc6e2bu, 0x4004000000000000u},
+        {"1394.048406", "333333.3", 0x4095c8319157abb9u, 0x3fd55555318abc87u},
+        {"911.078913", "7000000.01", 0x408c78a19d2391d5u, 0x401c000000abcc76u},
+        {"-0.1234567890123456789", "1234567.891", 0xbfbf9add3746f65fu, 0x3ff3c0ca42c8964bu},
+        {"1234.567890123456", "2500000", 0x40934a4584fd0fdcu, 0x4004000000000000u},
+    };
+    struct Mode {
+        const char* symbol;
+        int rounding;
+        unsigned x87Precision;  // 0: as it is
+    };
+    std::vector<Mode> modes = {{"NEAREST", FE_TONEAREST, 0}, {"UPWARD", FE_UPWARD, 0}, {"TOWARDZERO", FE_TOWARDZERO, 0}};
+#if defined(_WIN32) && defined(__i386__)
+    modes.push_back({"X87-24", FE_TONEAREST, _PC_24});
+    modes.push_back({"X87-24-DOWNWARD", FE_DOWNWARD, _PC_24});
+#endif
+    std::vector<std::string> messages;
+    for (const Mode& mode : modes) {
+        std::vector<Entry> entries;
+        for (const Expected& e : kEntries) entries.push_back({"0", e.px, e.size});
+        messages.push_back(SnapshotMessage(mode.symbol, entries));
+    }
+    Hold(messages);
+
+    const auto bits = [](double d) {
+        uint64_t n;
+        std::memcpy(&n, &d, sizeof n);
+        return n;
+    };
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.symbol);
+        Query q(mode.symbol);  // the first query of a message decodes it
+        std::fesetround(mode.rounding);
+#if defined(_WIN32) && defined(__i386__)
+        const unsigned x87Before = _controlfp(0, 0);
+        if (mode.x87Precision != 0) _controlfp(mode.x87Precision, _MCW_PC);
+        const unsigned x87Set = _controlfp(0, 0);
+        const int result = q.LastN(kRoom);
+        const unsigned x87After = _controlfp(0, 0);
+        _controlfp(x87Before, _MCW_PC);
+        EXPECT_EQ(x87After, x87Set);
+#else
+        const int result = q.LastN(kRoom);
+#endif
+        const int roundingAfter = std::fegetround();
+        std::fesetround(FE_TONEAREST);
+        ASSERT_EQ(result, 1);
+        EXPECT_EQ(roundingAfter, mode.rounding);
+        for (int i = 0; i < kRoom; ++i) {
+            EXPECT_EQ(bits(q.bidPx[i]), kEntries[i].pxBits) << kEntries[i].px;
+            EXPECT_EQ(bits(q.bidSize[i]), kEntries[i].sizeBits) << kEntries[i].size;
+        }
     }
 }
 
