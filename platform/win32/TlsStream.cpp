@@ -10,13 +10,14 @@
 // certificates of that file only, as on Linux. The chain is built by the
 // system with the file's certificates as extra candidates, and accepted when
 // it ends in one of them; the system's SSL policy then checks dates, usage and
-// the host name while it lets that root be unknown to the store. This works
-// the same on every Windows version and under Wine, where a chain engine with
-// exclusive roots is not available everywhere.
+// the host name while it lets that root be unknown to the store. This needs
+// no chain engine of its own, so it behaves the same on every Windows version
+// and under Wine.
 //
 // Error codes are the platform's: kErrorUnexpectedReply for a failure of the
 // protocol or of the certificate (the reason text says which),
-// kErrorTimedOut, kErrorCanceled, 0 when the server closed the connection.
+// kErrorInvalidArgument for a CA file that cannot be used, kErrorTimedOut,
+// kErrorCanceled, 0 when the server closed the connection.
 #include "platform/TlsStream.h"
 
 #define SECURITY_WIN32
