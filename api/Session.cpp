@@ -73,7 +73,7 @@ int Login(const char* host, int port, const char* login, const char* password) {
     // Resolving the name counts inside the connect bound.
     g_Socket = platform::CreateTcpSocket();
     g_nConnectError = 0;
-    platform::ConnectTcp(g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &QuotesThreadWakeEvent(),
+    platform::ConnectTcp(&g_Socket, host, port & 0xFFFF, g_nConnectTimeoutMs.load(), &QuotesThreadWakeEvent(),
                          &g_nConnectError);
 
     QuotesThreadParams params{login, password};

@@ -23,7 +23,7 @@ CByteStream::ConnectResult CTcpByteStream::Connect(const std::string& host, int 
         *pnError = errno;
         return ConnectResult::NoSocket;
     }
-    if (platform::ConnectTcp(m_socket, host.c_str(), port, timeoutMs, GetWakeEvent(), pnError) != 0) {
+    if (platform::ConnectTcp(&m_socket, host.c_str(), port, timeoutMs, GetWakeEvent(), pnError) != 0) {
         Close();
         return ConnectResult::Failed;
     }

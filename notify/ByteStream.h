@@ -29,7 +29,7 @@ public:
 
     virtual ~CByteStream() = default;
 
-    // Opens a connection to `host` (a name or a dotted IPv4 address) and
+    // Opens a connection to `host` (a name, an IPv4 or an IPv6 address) and
     // `port`, name resolution included, within `timeoutMs`. A stream still
     // open is closed first. NoSocket: no socket could be created.
     virtual ConnectResult Connect(const std::string& host, int port, int timeoutMs, int* pnError) = 0;
@@ -64,7 +64,7 @@ private:
     const platform::WakeEvent* m_pWake = nullptr;
 };
 
-// TCP over IPv4, plain or, after StartTls, encrypted: a non-blocking socket,
+// TCP over IPv4 or IPv6, plain or, after StartTls, encrypted: a non-blocking socket,
 // every wait a poll on it and on the wake event.
 class CTcpByteStream : public CByteStream {
 public:

@@ -1,9 +1,7 @@
 #include "platform/Resolver.h"
 
-#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -27,7 +25,7 @@ namespace {
 // touches nothing else, so it may finish after the caller has given up, and
 // even after the library's static objects are gone at process exit.
 struct Lookup {
-    explicit Lookup(const char* host) : name(host) {}
+    Lookup(const char* host, int nPort) : name(host), port(nPort) {}
     ~Lookup() {
         if (nDoneFd >= 0) ::close(nDoneFd);
     }
@@ -35,24 +33,21 @@ struct Lookup {
     Lookup& operator=(const Lookup&) = delete;
 
     const std::string name;
+    const int port;
     const int nDoneFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);  // readable once done
     std::atomic<bool> bDone{false};  // set after the result below
     int nResult = EINVAL;
-    uint32_t nAddress = 0;
+    std::vector<TcpAddress> addresses;
 };
 
 void RunLookup(const std::shared_ptr<Lookup>& pLookup) noexcept {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* pResult = nullptr;
     if (::getaddrinfo(pLookup->name.c_str(), nullptr, &hints, &pResult) == 0) {
-        for (const addrinfo* p = pResult; p != nullptr; p = p->ai_next) {
-            if (p->ai_family == AF_INET && p->ai_addr != nullptr) {
-                pLookup->nAddress = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-                pLookup->nResult = 0;
-                break;
-            }
+        if (AppendTcpAddresses(pResult, pLookup->port, &pLookup->addresses) && !pLookup->addresses.empty()) {
+            pLookup->nResult = 0;
         }
         ::freeaddrinfo(pResult);
     }
@@ -152,18 +147,24 @@ Outcome WaitForLookup(const Lookup& lookup, int timeoutMs, const WakeEvent* wake
 
 }  // namespace
 
-int ResolveIPv4(const char* host, int timeoutMs, const WakeEvent* wake, uint32_t* pAddress) noexcept {
+int ResolveTcpHost(const char* host, int port, int timeoutMs, const WakeEvent* wake,
+                   std::vector<TcpAddress>* pAddresses) noexcept {
+    pAddresses->clear();
     if (host == nullptr) return EINVAL;
-    in_addr numeric{};
-    if (::inet_pton(AF_INET, host, &numeric) == 1) {
-        *pAddress = numeric.s_addr;
+    TcpAddress numeric;
+    if (NumericTcpAddress(host, port, &numeric)) {
+        try {
+            pAddresses->push_back(numeric);
+        } catch (...) {
+            return EINVAL;
+        }
         return 0;
     }
     g_abandoned.Reap();
 
     Helper helper;
     try {
-        helper.pLookup = std::make_shared<Lookup>(host);
+        helper.pLookup = std::make_shared<Lookup>(host, port);
         if (helper.pLookup->nDoneFd < 0) return EINVAL;
         helper.pPin = PinThisObject();
         helper.thread = std::thread(RunLookup, helper.pLookup);
@@ -183,7 +184,7 @@ int ResolveIPv4(const char* host, int timeoutMs, const WakeEvent* wake, uint32_t
             return ECANCELED;
     }
     helper.Finish();
-    if (helper.pLookup->nResult == 0) *pAddress = helper.pLookup->nAddress;
+    if (helper.pLookup->nResult == 0) pAddresses->swap(helper.pLookup->addresses);
     return helper.pLookup->nResult;
 }
 

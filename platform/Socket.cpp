@@ -1,9 +1,7 @@
 #include "platform/Socket.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/Resolver.h"
+#include "platform/ConnectSteps.h"
 
 namespace vantrel::platform {
 
@@ -42,25 +40,48 @@ void WakeEvent::Clear() noexcept {
     }
 }
 
-int CreateTcpSocket() noexcept {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd >= 0) {
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+int CreateTcpSocketFor(int family, int* pnError) noexcept {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        *pnError = errno;
+        return kInvalidSocket;
     }
-    return fd < 0 ? kInvalidSocket : fd;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+int CreateTcpSocket() noexcept {
+    int error = 0;
+    const int fd = CreateTcpSocketFor(AF_INET, &error);
+    errno = error;
+    return fd;
+}
+
+int SocketFamily(int socket) noexcept {
+    int family = 0;
+    socklen_t length = sizeof family;
+    return ::getsockopt(socket, SOL_SOCKET, SO_DOMAIN, &family, &length) == 0 ? family : 0;
+}
+
+void CarrySocketOptions(int from, int to) noexcept {
+    static constexpr struct {
+        int level;
+        int name;
+    } kOptions[] = {{SOL_SOCKET, SO_KEEPALIVE},  {IPPROTO_TCP, TCP_NODELAY},  {IPPROTO_TCP, TCP_KEEPIDLE},
+                    {IPPROTO_TCP, TCP_KEEPINTVL}, {IPPROTO_TCP, TCP_KEEPCNT}, {IPPROTO_TCP, TCP_USER_TIMEOUT}};
+    for (const auto& option : kOptions) {
+        int value = 0;
+        socklen_t length = sizeof value;
+        if (::getsockopt(from, option.level, option.name, &value, &length) == 0) {
+            ::setsockopt(to, option.level, option.name, &value, length);
+        }
+    }
 }
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Milliseconds until `deadline`, 0 when it has passed, at most a day.
-int MillisecondsLeft(Clock::time_point deadline) {
-    constexpr long long kDay = 24LL * 3600 * 1000;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(left < 0 ? 0 : left > kDay ? kDay : left);
-}
 
 // Drops a connection attempt so that the socket is left unconnected.
 void Disconnect(int socket) {
@@ -71,37 +92,14 @@ void Disconnect(int socket) {
 
 }  // namespace
 
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept {
-    return ConnectTcp(socket, host, port, timeoutMs, nullptr, pnError);
-}
-
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
-               int* pnError) noexcept {
-    *pnError = 0;
-    const Clock::time_point deadline =
-        timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
-    // The look-up counts inside the bound.
-    in_addr address{};
-    const int resolved =
-        ResolveIPv4(host, timeoutMs < 0 ? -1 : MillisecondsLeft(deadline), wake, &address.s_addr);
-    if (resolved != 0) {
-        *pnError = resolved;
-        return -1;
-    }
-    if (socket == kInvalidSocket) {
-        *pnError = EBADF;
-        return -1;
-    }
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<uint16_t>(port));
-    target.sin_addr = address;
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+int ConnectAddress(int socket, const TcpAddress& address, int timeoutMs, const WakeEvent* wake,
+                   int* pnError) noexcept {
+    if (::connect(socket, address.get(), static_cast<socklen_t>(address.length)) == 0) return 0;
     if (errno != EINPROGRESS) {
         *pnError = errno;
         return -1;
     }
-    const WaitResult wait = WaitForSocket(socket, true, wake, MillisecondsLeft(deadline), pnError);
+    const WaitResult wait = WaitForSocket(socket, true, wake, timeoutMs, pnError);
     if (wait == WaitResult::TimedOut || wait == WaitResult::Woken) {
         Disconnect(socket);
         *pnError = wait == WaitResult::TimedOut ? ETIMEDOUT : ECANCELED;

@@ -1,4 +1,4 @@
-// TCP client sockets for the library: IPv4 only, non-blocking underneath,
+// TCP client sockets for the library: IPv4 and IPv6, non-blocking underneath,
 // with every wait bounded by a time-out and interruptible by a WakeEvent.
 //
 // Error codes are errno values (WSAGetLastError values on Windows). The
@@ -37,15 +37,20 @@ private:
 // A new TCP/IPv4 socket (non-blocking, close-on-exec), or kInvalidSocket.
 int CreateTcpSocket() noexcept;
 
-// Resolves `host` (dotted IPv4 address or name, IPv4 only; see
-// platform/Resolver.h) and connects, waiting at most `timeoutMs` for both
-// together. Returns 0 when connected; -1 otherwise with the reason in
-// *pnError (EINVAL: the host does not resolve or is null; ETIMEDOUT: no
-// answer in time, from the name server or the server; ECANCELED: `wake` was
-// signalled; otherwise the connect's errno). A failed socket is left
-// unconnected, so that sending on it fails.
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept;
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
+// Resolves `host` (a dotted IPv4 address, an IPv6 address or a name; see
+// platform/Resolver.h) and connects *pSocket to the first of its addresses
+// that answers, trying them in the resolver's order, each with an equal share
+// of the time left; all of it, the look-up included, within `timeoutMs` (-1:
+// no bound). An attempt after the first, or for another address family than
+// the socket's, runs on a fresh socket that replaces *pSocket (the old one is
+// closed; its keep-alive and Nagle options carry over; options a caller sets
+// on the connection are best set after this call). Returns 0 when connected;
+// -1 otherwise with the reason in *pnError (EINVAL: the host does not resolve
+// or is null; ETIMEDOUT: no answer in time, from the name server or the
+// server; ECANCELED: `wake` (may be null) was signalled; EBADF: *pSocket is
+// kInvalidSocket; otherwise the last attempt's connect error). A failed
+// socket is left unconnected, so that sending on it fails.
+int ConnectTcp(int* pSocket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
                int* pnError) noexcept;
 
 // One send of up to `size` bytes, never raising SIGPIPE. Returns the bytes

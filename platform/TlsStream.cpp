@@ -186,8 +186,9 @@ bool TlsSession::Handshake(int socket, const std::string& host, const TlsPeerChe
     SSL_set_bio(state->ssl, state->in, state->out);
     SSL_set_connect_state(state->ssl);
 
-    in_addr address{};
-    const bool bAddress = ::inet_pton(AF_INET, host.c_str(), &address) == 1;
+    in6_addr address{};  // room for either family
+    const bool bAddress =
+        ::inet_pton(AF_INET, host.c_str(), &address) == 1 || ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
     // The name goes to the server so that it can pick the certificate of
     // that name; an address is not sent.
     if (!bAddress && !host.empty()) SSL_set_tlsext_host_name(state->ssl, host.c_str());

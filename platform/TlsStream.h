@@ -71,7 +71,7 @@ public:
 
     // Runs the client handshake on `socket` (connected, non-blocking) with
     // `host` as the name sent to the server and checked in its certificate
-    // (a dotted IPv4 address is checked against the certificate's addresses).
+    // (an IPv4 or IPv6 address is checked against the certificate's addresses).
     // Each wait lasts at most `timeoutMs`. On failure *psReason holds the TLS
     // library's reason, with the certificate check's verdict when that failed;
     // the session is then closed.

@@ -7,14 +7,11 @@
 #include "platform/Socket.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/ConnectSteps.h"
 #include "platform/ErrorCodes.h"
-#include "platform/Thread.h"
 #include "platform/win32/Windows.h"
 
 namespace vantrel::platform {
@@ -81,9 +78,12 @@ void WakeEvent::Clear() noexcept {
     }
 }
 
-int CreateTcpSocket() noexcept {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return kInvalidSocket;
+int CreateTcpSocketFor(int family, int* pnError) noexcept {
+    const SOCKET s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        *pnError = ::WSAGetLastError();
+        return kInvalidSocket;
+    }
     SetNonBlocking(s);
     DoNotInherit(s);
     const BOOL one = TRUE;
@@ -91,102 +91,44 @@ int CreateTcpSocket() noexcept {
     return FromNative(s);
 }
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds until `deadline`, 0 when it has passed, at most a day.
-int MillisecondsLeft(Clock::time_point deadline) {
-    constexpr long long kDay = 24LL * 3600 * 1000;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(left < 0 ? 0 : left > kDay ? kDay : left);
+int CreateTcpSocket() noexcept {
+    int error = 0;
+    return CreateTcpSocketFor(AF_INET, &error);
 }
 
-// A name look-up on a thread of its own, so that the caller can stop waiting
-// for it. Shared with that thread, which may outlive the wait; the thread
-// holds a reference on the module meanwhile (LibraryThread).
-struct PendingLookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool bDone = false;
-    bool bFound = false;
-    in_addr address{};
-};
-
-// The first IPv4 address of `host`, waiting at most until `deadline` and
-// giving up when `wake` is signalled. 0, or one of kErrorHostNotResolved,
-// kErrorTimedOut, kErrorCanceled.
-int ResolveIPv4(const char* host, Clock::time_point deadline, const WakeEvent* wake, in_addr* pAddress) {
-    if (host == nullptr) return kErrorHostNotResolved;
-    if (::inet_pton(AF_INET, host, pAddress) == 1) return 0;
-    std::shared_ptr<PendingLookup> lookup;
-    try {
-        lookup = std::make_shared<PendingLookup>();
-        LibraryThread thread;
-        const bool bStarted = thread.Start([lookup, name = std::string(host)] {
-            addrinfo hints{};
-            hints.ai_family = AF_INET;
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo* found = nullptr;
-            const bool bFound = ::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
-            std::lock_guard<std::mutex> guard(lookup->mutex);
-            if (bFound) lookup->address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-            if (found != nullptr) ::freeaddrinfo(found);
-            lookup->bFound = bFound;
-            lookup->bDone = true;
-            lookup->done.notify_all();
-        });
-        if (!bStarted) return kErrorHostNotResolved;
-        thread.Detach();
-    } catch (...) {
-        return kErrorHostNotResolved;
-    }
-    std::unique_lock<std::mutex> lock(lookup->mutex);
-    for (;;) {
-        if (lookup->bDone) break;
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0) return kErrorTimedOut;
-        if (wake != nullptr && wake->IsSignalled()) return kErrorCanceled;
-        // Short slices, so that a stop request is seen within 20 ms.
-        lookup->done.wait_for(lock, std::chrono::milliseconds(left < 20 ? left : 20));
-    }
-    if (!lookup->bFound) return kErrorHostNotResolved;
-    *pAddress = lookup->address;
-    return 0;
+int SocketFamily(int socket) noexcept {
+    WSAPROTOCOL_INFOW info{};
+    int length = sizeof info;
+    const bool bKnown =
+        ::getsockopt(Native(socket), SOL_SOCKET, SO_PROTOCOL_INFOW, reinterpret_cast<char*>(&info), &length) == 0;
+    return bKnown ? info.iAddressFamily : 0;
 }
 
-}  // namespace
-
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, int* pnError) noexcept {
-    return ConnectTcp(socket, host, port, timeoutMs, nullptr, pnError);
+// Only what Windows lets be read back: keep-alive timings set through
+// SIO_KEEPALIVE_VALS cannot be, so those belong after the connect.
+void CarrySocketOptions(int from, int to) noexcept {
+    static constexpr struct {
+        int level;
+        int name;
+    } kOptions[] = {{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_NODELAY}};
+    for (const auto& option : kOptions) {
+        DWORD value = 0;
+        int length = sizeof value;
+        if (::getsockopt(Native(from), option.level, option.name, reinterpret_cast<char*>(&value), &length) == 0) {
+            ::setsockopt(Native(to), option.level, option.name, reinterpret_cast<const char*>(&value), length);
+        }
+    }
 }
 
-int ConnectTcp(int socket, const char* host, int port, int timeoutMs, const WakeEvent* wake,
-               int* pnError) noexcept {
-    *pnError = 0;
-    const Clock::time_point deadline =
-        timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
-    in_addr address{};
-    const int resolved = ResolveIPv4(host, deadline, wake, &address);
-    if (resolved != 0) {
-        *pnError = resolved;
-        return -1;
-    }
-    if (socket == kInvalidSocket) {
-        *pnError = kErrorBadSocket;
-        return -1;
-    }
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<u_short>(port));
-    target.sin_addr = address;
-    if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+int ConnectAddress(int socket, const TcpAddress& address, int timeoutMs, const WakeEvent* wake,
+                   int* pnError) noexcept {
+    if (::connect(Native(socket), address.get(), address.length) == 0) return 0;
     const int error = ::WSAGetLastError();
     if (error != WSAEWOULDBLOCK) {
         *pnError = error;
         return -1;
     }
-    const WaitResult wait = WaitForSocket(socket, true, wake, MillisecondsLeft(deadline), pnError);
+    const WaitResult wait = WaitForSocket(socket, true, wake, timeoutMs, pnError);
     if (wait == WaitResult::TimedOut || wait == WaitResult::Woken) {
         *pnError = wait == WaitResult::TimedOut ? kErrorTimedOut : kErrorCanceled;
         return -1;

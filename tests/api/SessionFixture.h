@@ -167,14 +167,16 @@ protected:
 
     // Accepts the client, checks its credentials and sends `verdict`.
     // Returns Login's result.
-    int ServeLogin(const std::string& verdict = kGranted) {
-        std::future<int> login = StartLogin(server.port());
+    int ServeLogin(const std::string& verdict = kGranted) { return ServeLoginAt(server, "127.0.0.1", verdict); }
+    // The same with the server `at`, which Login reaches by `host`.
+    int ServeLoginAt(QuoteServer& at, const char* host, const std::string& verdict = kGranted) {
+        std::future<int> login = StartLogin(at.port(), host);
         std::string user, password;
-        EXPECT_TRUE(server.Accept());
-        EXPECT_TRUE(server.ReadLine(user));
-        EXPECT_TRUE(server.ReadLine(password));
-        EXPECT_EQ(server.Received(), std::string(kLogin) + "\r\n" + kPassword + "\r\n");
-        server.Send(verdict);
+        EXPECT_TRUE(at.Accept());
+        EXPECT_TRUE(at.ReadLine(user));
+        EXPECT_TRUE(at.ReadLine(password));
+        EXPECT_EQ(at.Received(), std::string(kLogin) + "\r\n" + kPassword + "\r\n");
+        at.Send(verdict);
         return login.get();
     }
 

@@ -4,9 +4,16 @@
 #include <algorithm>
 #include <optional>
 
+#if !defined(_WIN32)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 #include "config/Config.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
+#include "platform/Socket.h"
 #include "tests/api/SessionFixture.h"
 #include "tests/support/HostProcess.h"
 
@@ -158,6 +165,64 @@ TEST_F(SessionTest, ConnectIsBounded) {
                            Code(platform::kErrorTimedOut) + "."))
         << LogText();
 }
+
+// An IPv6 address as the host: the session and its quotes, a name with an
+// IPv6 and an IPv4 address, and a refused connection reported as over IPv4.
+TEST_F(SessionTest, HostMayBeAnIPv6Address) {
+    if (!LoopbackAvailable("::1")) GTEST_SKIP() << "no IPv6 loopback (::1) here";
+    QuoteServer v6("::1", 0);
+    ASSERT_EQ(ServeLoginAt(v6, "::1"), 1);
+    const uint64_t before = LinesHandled();
+    ASSERT_TRUE(v6.Send("[QT]" + kEur + "\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return LinesHandled() == before + 1; }));
+    EXPECT_EQ(Stored("EUR/USD"), kEur);
+    EXPECT_EQ(::Logoff(), 1);
+
+    // Where the hosts file gives localhost ::1 as well, that address refuses
+    // and 127.0.0.1 serves.
+    {
+        ClosedPort refusing("::1", server.port());
+        ASSERT_EQ(ServeLoginAt(server, "localhost"), 1);
+        EXPECT_EQ(::Logoff(), 1);
+    }
+
+    ClosedPort closed("::1");
+    EXPECT_EQ(::Login("::1", closed.port(), kLogin, kPassword), -1);
+    EXPECT_EQ(g_nSessionsCnt.load(), 0);
+    EXPECT_EQ(WarningAndErrorLines(),
+              (std::vector<std::string>{"Error (2): SendString() Error: Can`t send string: " + std::string(kLogin) +
+                                            "\\r\\n********\\r\\n",
+                                        "Warning: StartQuotesThread(): 'send' socket error = " +
+                                            Code(platform::kErrorConnectionRefused) + "."}))
+        << LogText();
+}
+
+#if !defined(_WIN32)
+// Keep-alive set on the socket before connecting stays on the socket that
+// replaces it for an IPv6 address, or a dead path would go unnoticed there.
+TEST(ConnectTcp, SocketReplacedForIPv6KeepsTheKeepAliveOptions) {
+    if (!LoopbackAvailable("::1")) GTEST_SKIP() << "no IPv6 loopback (::1) here";
+    QuoteServer v6("::1", 0);
+    int socket = platform::CreateTcpSocket();
+    const int options[][3] = {{SOL_SOCKET, SO_KEEPALIVE, 1}, {IPPROTO_TCP, TCP_KEEPIDLE, 7},
+                              {IPPROTO_TCP, TCP_KEEPINTVL, 3}, {IPPROTO_TCP, TCP_KEEPCNT, 2},
+                              {IPPROTO_TCP, TCP_USER_TIMEOUT, 12000}};
+    for (const auto& o : options) ASSERT_EQ(::setsockopt(socket, o[0], o[1], &o[2], sizeof o[2]), 0);
+    int error = 0;
+    ASSERT_EQ(platform::ConnectTcp(&socket, "::1", v6.port(), 5000, nullptr, &error), 0) << error;
+    for (const auto& o : options) {
+        int value = 0;
+        socklen_t length = sizeof value;
+        EXPECT_EQ(::getsockopt(socket, o[0], o[1], &value, &length), 0);
+        EXPECT_EQ(value, o[2]) << "option " << o[1];
+    }
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    EXPECT_EQ(::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length), 0);
+    EXPECT_EQ(local.ss_family, AF_INET6);
+    platform::CloseSocket(&socket);
+}
+#endif
 
 TEST_F(SessionTest, VerdictWaitIsBoundedAndAFailedReadRefuses) {
     vantrel::testing::SetHandshakeTimeouts(5000, 300);

@@ -1,8 +1,11 @@
-// Login against a name server that never answers. Run by silent_resolver.sh
-// inside private mount and network namespaces, where the only name server
-// (127.0.0.1, port 53) is a UDP socket of this test that reads queries and
-// sends nothing back. Skipped when started any other way.
+// Login against a name server that never answers, and against names with
+// several addresses. Run by silent_resolver.sh inside private mount and
+// network namespaces, where the only name server (127.0.0.1, port 53) is a UDP
+// socket of this test that reads queries and sends nothing back, and the
+// hosts file holds the names below. Skipped when started any other way.
+#include <arpa/inet.h>
 #include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -11,6 +14,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "tests/api/ExitHostProcess.h"
 #include "tests/api/SessionFixture.h"
@@ -21,6 +27,27 @@ namespace {
 
 // Not in /etc/hosts, so only the name server could answer it.
 constexpr const char* kUnansweredName = "quotes.vantrel.test";
+// In the hosts file: ::1 only; ::1, 127.0.0.2 and 127.0.0.1, in this order.
+constexpr const char* kIPv6Name = "v6.quotes.vantrel.test";
+constexpr const char* kThreeAddressName = "three.quotes.vantrel.test";
+constexpr const char* kAddressesBeforeTheLast[] = {"::1", "127.0.0.2"};
+
+// The addresses the resolver gives for `name`, in its order, as text.
+std::string AddressesOf(const char* name) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0) return "<none>";
+    std::string list;
+    for (const addrinfo* p = found; p != nullptr; p = p->ai_next) {
+        char text[INET6_ADDRSTRLEN] = "?";
+        ::getnameinfo(p->ai_addr, p->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
+        list += (list.empty() ? "" : " ") + std::string(text);
+    }
+    ::freeaddrinfo(found);
+    return list;
+}
 
 // A fresh network namespace starts with its loopback interface down.
 bool BringLoopbackUp() {
@@ -94,6 +121,53 @@ TEST_F(SilentResolverTest, ResolvingTheNameCountsInsideTheConnectBound) {
 
     // The abandoned look-up holds nothing up: the next Login connects.
     EXPECT_EQ(ServeLogin(), 1);
+}
+
+// Every address of a name is tried in the resolver's order, each with its
+// share of the connect bound: an IPv6-only name, and two addresses that
+// refuse or never answer before the one that serves.
+TEST_F(SilentResolverTest, LoginTriesTheAddressesOfANameInTurn) {
+    if (!LoopbackAvailable("::1")) GTEST_SKIP() << "no IPv6 loopback (::1) here";
+    ASSERT_EQ(AddressesOf(kThreeAddressName), "::1 127.0.0.2 127.0.0.1");
+    vantrel::testing::SetHandshakeTimeouts(3000, 5000);
+    enum class Before { Nothing, Refuses, Silent };
+    const struct {
+        const char* host;
+        Before before;  // at the addresses before the last
+    } cases[] = {{kIPv6Name, Before::Nothing}, {kThreeAddressName, Before::Refuses}, {kThreeAddressName, Before::Silent}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.host) + ", before the last: " + std::to_string(static_cast<int>(c.before)));
+        // Everything listens on the port of the fixture's server.
+        std::optional<QuoteServer> v6;
+        std::vector<std::unique_ptr<ClosedPort>> refusing;
+        std::vector<std::unique_ptr<UnansweredPort>> silent;
+        for (const char* address : kAddressesBeforeTheLast) {
+            if (c.before == Before::Refuses) refusing.push_back(std::make_unique<ClosedPort>(address, server.port()));
+            if (c.before == Before::Silent) {
+                silent.push_back(std::make_unique<UnansweredPort>(address, server.port()));
+                ASSERT_TRUE(silent.back()->ready());
+            }
+        }
+        if (c.before == Before::Nothing) v6.emplace("::1", server.port());
+        EXPECT_EQ(ServeLoginAt(v6 ? *v6 : server, c.host), 1);
+        EXPECT_EQ(::Logoff(), 1);
+    }
+    EXPECT_EQ(WarningAndErrorLines(), std::vector<std::string>{}) << LogText();
+}
+
+TEST_F(SilentResolverTest, NameWhoseEveryAddressIsSilentFailsWithinTheConnectBound) {
+    if (!LoopbackAvailable("::1")) GTEST_SKIP() << "no IPv6 loopback (::1) here";
+    UnansweredPort first("::1");
+    UnansweredPort second("127.0.0.2", first.port());
+    UnansweredPort last("127.0.0.1", first.port());
+    ASSERT_TRUE(first.ready() && second.ready() && last.ready());
+    vantrel::testing::SetHandshakeTimeouts(1500, 5000);
+    const Clock::time_point start = Clock::now();
+    std::future<int> login = StartLogin(first.port(), kThreeAddressName);
+    ASSERT_EQ(login.wait_for(std::chrono::seconds(6)), std::future_status::ready) << "Login outlived its bound";
+    EXPECT_EQ(login.get(), -1);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
+    EXPECT_TRUE(HasLogLine("Warning: StartQuotesThread(): 'send' socket error = 110.")) << LogText();  // ETIMEDOUT
 }
 
 TEST_F(SilentResolverTest, ExitingWhileLoginResolvesEndsItWithAnEvent) {

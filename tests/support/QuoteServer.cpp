@@ -15,26 +15,22 @@
 namespace vantrel::test {
 namespace {
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
-
-// A TCP socket bound to 127.0.0.1 on an ephemeral port; throws on failure.
-int BoundSocket(int* pnPort) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A TCP socket bound to `host` and `port` (0: an ephemeral one, stored in
+// *pnPort); throws on failure. An IPv6 socket takes IPv6 only.
+int BoundSocket(const std::string& host, int port, int* pnPort) {
+    sockaddr_storage address{};
+    socklen_t length = static_cast<socklen_t>(SocketAddress(host, port, &address));
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    const int one = 1;
+    if ((address.ss_family == AF_INET6 && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(fd);
         throw std::runtime_error("bind failed");
     }
-    *pnPort = ntohs(address.sin_port);
+    *pnPort = ntohs(address.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
+                                                  : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
     return fd;
 }
 
@@ -49,8 +45,10 @@ bool WaitReadable(int fd, int timeoutMs) {
 
 }  // namespace
 
-QuoteServer::QuoteServer(int backlog) {
-    m_listener = BoundSocket(&m_nPort);
+QuoteServer::QuoteServer(int backlog) : QuoteServer("127.0.0.1", 0, backlog) {}
+
+QuoteServer::QuoteServer(const std::string& address, int port, int backlog) : m_address(address) {
+    m_listener = BoundSocket(address, port, &m_nPort);
     if (::listen(m_listener, backlog) != 0) {
         ::close(m_listener);
         throw std::runtime_error("listen failed");
@@ -132,11 +130,12 @@ void QuoteServer::Reset() {
 
 bool QuoteServer::ResetsAbortively() { return true; }
 
-UnansweredPort::UnansweredPort() {
-    m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+UnansweredPort::UnansweredPort(const std::string& address, int port) : m_server(address, port, 0) {
+    sockaddr_storage target{};
+    const auto targetLength = static_cast<socklen_t>(SocketAddress(address, m_server.port(), &target));
+    m_filler = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_filler < 0) return;
-    const sockaddr_in address = Loopback(m_server.port());
-    if (::connect(m_filler, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    if (::connect(m_filler, reinterpret_cast<const sockaddr*>(&target), targetLength) != 0 &&
         errno != EINPROGRESS) {
         return;
     }
@@ -152,7 +151,7 @@ UnansweredPort::~UnansweredPort() {
     if (m_filler >= 0) ::close(m_filler);
 }
 
-ClosedPort::ClosedPort() { m_socket = BoundSocket(&m_nPort); }
+ClosedPort::ClosedPort(const std::string& address, int port) { m_socket = BoundSocket(address, port, &m_nPort); }
 
 ClosedPort::~ClosedPort() { ::close(m_socket); }
 

@@ -1,5 +1,5 @@
-// A quotes server for tests: a real TCP listener on 127.0.0.1 with an
-// ephemeral port, driven step by step by the test, one client at a time.
+// A quotes server for tests: a real TCP listener on a loopback address
+// (127.0.0.1 unless told otherwise) with an ephemeral port, driven step by step by the test, one client at a time.
 // Every wait is bounded; nothing sleeps.
 #pragma once
 
@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+
+struct sockaddr_storage;
 
 namespace vantrel {
 namespace test {
@@ -22,11 +24,15 @@ public:
     // `backlog` is handed to listen(); 0 lets the kernel queue a single
     // connection, which UnansweredPort uses.
     explicit QuoteServer(int backlog = 16);
+    // Listens on numeric `address` ("::1" takes IPv6 only) and `port` (0: an
+    // ephemeral one). Throws when it cannot.
+    QuoteServer(const std::string& address, int port, int backlog = 16);
     ~QuoteServer();
     QuoteServer(const QuoteServer&) = delete;
     QuoteServer& operator=(const QuoteServer&) = delete;
 
     int port() const { return m_nPort; }
+    const std::string& address() const { return m_address; }
 
     // Accepts the next client, waiting at most `timeoutMs`. A client still
     // connected is closed first (orderly). False on time-out.
@@ -72,6 +78,7 @@ private:
     // Whether the client's socket becomes readable within `timeoutMs`.
     bool ClientReadable(int timeoutMs) const;
 
+    std::string m_address;
     int m_listener = -1;
     int m_client = -1;
     int m_nPort = 0;
@@ -110,7 +117,7 @@ private:
 // drops every further SYN and the client's connect runs into its time-out.
 class UnansweredPort {
 public:
-    UnansweredPort();
+    explicit UnansweredPort(const std::string& address = "127.0.0.1", int port = 0);
     ~UnansweredPort();
     UnansweredPort(const UnansweredPort&) = delete;
     UnansweredPort& operator=(const UnansweredPort&) = delete;
@@ -120,7 +127,7 @@ public:
     bool ready() const { return m_bReady; }
 
 private:
-    QuoteServer m_server{0};
+    QuoteServer m_server;
     int m_filler = -1;
     bool m_bReady = false;
 };
@@ -129,7 +136,7 @@ private:
 // stays ours and a connect is refused at once.
 class ClosedPort {
 public:
-    ClosedPort();
+    explicit ClosedPort(const std::string& address = "127.0.0.1", int port = 0);
     ~ClosedPort();
     ClosedPort(const ClosedPort&) = delete;
     ClosedPort& operator=(const ClosedPort&) = delete;
@@ -139,6 +146,14 @@ private:
     int m_socket = -1;
     int m_nPort = 0;
 };
+
+// The socket address of numeric `host` ("127.0.0.1", "::1") and `port`, and
+// its length; throws when the text is not one.
+int SocketAddress(const std::string& host, int port, sockaddr_storage* pAddress);
+
+// Whether a test can listen on loopback `address` ("::1" is missing where
+// IPv6 is turned off).
+bool LoopbackAvailable(const std::string& address);
 
 // Polls `condition` until it holds or `timeoutMs` has passed; true when it
 // holds. For conditions that the library changes on its own threads.

@@ -3,7 +3,18 @@
 // QuoteServer.cpp (Linux) and QuoteServer_win32.cpp.
 #include "tests/support/QuoteServer.h"
 
+#include <exception>
+#include <stdexcept>
 #include <utility>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 namespace vantrel::test {
 
@@ -53,6 +64,32 @@ void QuoteStreamer::Run() {
         while (!m_bStop.load() && m_server.Send(m_batch(n++)) && !m_server.WaitForClientClose(1)) {
         }
         m_server.Close();
+    }
+}
+
+int SocketAddress(const std::string& host, int port, sockaddr_storage* pAddress) {
+    *pAddress = sockaddr_storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(pAddress);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(pAddress);
+    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        return sizeof *v4;
+    }
+    if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        return sizeof *v6;
+    }
+    throw std::runtime_error("not a numeric address: " + host);
+}
+
+bool LoopbackAvailable(const std::string& address) {
+    try {
+        ClosedPort probe(address);
+        return true;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

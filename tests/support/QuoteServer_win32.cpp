@@ -14,25 +14,21 @@ namespace {
 
 SOCKET Native(int socket) { return static_cast<SOCKET>(static_cast<intptr_t>(socket)); }
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(port));
-    return address;
-}
-
-int BoundSocket(int* pnPort) {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+int BoundSocket(const std::string& host, int port, int* pnPort) {
+    sockaddr_storage address{};
+    int length = SocketAddress(host, port, &address);
+    const SOCKET s = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
-    sockaddr_in address = Loopback(0);
-    int length = sizeof address;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    const DWORD one = 1;
+    if ((address.ss_family == AF_INET6 &&
+         ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&one), sizeof one) != 0) ||
+        ::bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::closesocket(s);
         throw std::runtime_error("bind failed");
     }
-    *pnPort = ntohs(address.sin_port);
+    *pnPort = ntohs(address.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
+                                                  : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
     return static_cast<int>(s);
 }
 
@@ -46,8 +42,10 @@ bool WaitReadable(int socket, int timeoutMs) {
 
 }  // namespace
 
-QuoteServer::QuoteServer(int backlog) {
-    m_listener = BoundSocket(&m_nPort);
+QuoteServer::QuoteServer(int backlog) : QuoteServer("127.0.0.1", 0, backlog) {}
+
+QuoteServer::QuoteServer(const std::string& address, int port, int backlog) : m_address(address) {
+    m_listener = BoundSocket(address, port, &m_nPort);
     if (::listen(Native(m_listener), backlog) != 0) {
         ::closesocket(Native(m_listener));
         throw std::runtime_error("listen failed");
@@ -113,14 +111,15 @@ bool QuoteServer::ResetsAbortively() {
     return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
 
-UnansweredPort::UnansweredPort() {
-    const SOCKET filler = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+UnansweredPort::UnansweredPort(const std::string& host, int port) : m_server(host, port, 0) {
+    sockaddr_storage address{};
+    const int addressLength = SocketAddress(host, m_server.port(), &address);
+    const SOCKET filler = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
     if (filler == INVALID_SOCKET) return;
     m_filler = static_cast<int>(filler);
     u_long one = 1;
     ::ioctlsocket(filler, FIONBIO, &one);
-    const sockaddr_in address = Loopback(m_server.port());
-    if (::connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    if (::connect(filler, reinterpret_cast<const sockaddr*>(&address), addressLength) != 0 &&
         ::WSAGetLastError() != WSAEWOULDBLOCK) {
         return;
     }
@@ -139,7 +138,7 @@ UnansweredPort::~UnansweredPort() {
     if (m_filler >= 0) ::closesocket(Native(m_filler));
 }
 
-ClosedPort::ClosedPort() { m_socket = BoundSocket(&m_nPort); }
+ClosedPort::ClosedPort(const std::string& address, int port) { m_socket = BoundSocket(address, port, &m_nPort); }
 
 ClosedPort::~ClosedPort() { ::closesocket(Native(m_socket)); }
 

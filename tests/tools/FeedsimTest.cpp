@@ -50,6 +50,8 @@ TEST(FeedsimOptions, ReadsEveryOptionInBothForms) {
     EXPECT_EQ(o.listenAddress, "0.0.0.0");
     EXPECT_DOUBLE_EQ(o.durationSeconds, 1.5);
     EXPECT_EQ(o.maxClients, 2);
+    ASSERT_EQ(Parse({"--listen", "::1"}, o, error), ParseOutcome::Run) << error;
+    EXPECT_EQ(o.listenAddress, "::1");
 }
 
 TEST(FeedsimOptions, DefaultsServeAHandfulOfCurrencyPairsToAnyLogin) {

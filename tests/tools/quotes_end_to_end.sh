@@ -103,6 +103,27 @@ set -e
 [ $code -eq 5 ] || fail "session ended by the server: exit $code, expected 5: $(cat "$WORK/lost.err")"
 grep -q 'the server ended the session' "$WORK/lost.err" || fail "$(cat "$WORK/lost.err")"
 
+# Over IPv6, where the loopback interface has ::1: the simulator listens
+# there and the monitor is given the address; stopped, it is reported as
+# not listening.
+if grep -q '^00000000000000000000000000000001 ' /proc/net/if_inet6 2>/dev/null; then
+    start_feedsim v6 --listen ::1
+    "$QUOTES" --host ::1 --port "$FEEDSIM_PORT" --password '' --once --symbols EUR/USD \
+        >"$WORK/v6.txt" 2>"$WORK/v6.err" || fail "--once over IPv6: exit $?: $(cat "$WORK/v6.err")"
+    check_snapshot "$WORK/v6.txt" EUR/USD
+    kill "$FEEDSIM_PID"
+    wait "$FEEDSIM_PID" || true
+    set +e
+    "$QUOTES" --host ::1 --port "$FEEDSIM_PORT" --password '' --once >/dev/null 2>"$WORK/v6-down.err"
+    code=$?
+    set -e
+    [ $code -eq 4 ] || fail "no server over IPv6: exit $code, expected 4"
+    grep -q "cannot connect to ::1:$FEEDSIM_PORT: Connection refused" "$WORK/v6-down.err" ||
+        fail "$(cat "$WORK/v6-down.err")"
+else
+    echo "no IPv6 loopback (::1): the run over IPv6 skipped"
+fi
+
 # Bad options.
 set +e
 "$QUOTES" --port 0 >/dev/null 2>"$WORK/usage.err"

@@ -185,9 +185,9 @@ ParseOutcome ParseFeedOptions(int argc, const char* const* argv, FeedOptions& op
             options.quiet = true;
         } else if (name == "--listen") {
             if (!p.Value(name, arg, value)) return ParseOutcome::Error;
-            in_addr address{};
-            if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
-                error = "invalid --listen address '" + value + "' (a dotted IPv4 address)";
+            in6_addr address{};
+            if (inet_pton(AF_INET, value.c_str(), &address) != 1 && inet_pton(AF_INET6, value.c_str(), &address) != 1) {
+                error = "invalid --listen address '" + value + "' (a dotted IPv4 or an IPv6 address)";
                 return ParseOutcome::Error;
             }
             options.listenAddress = value;
@@ -310,7 +310,8 @@ symbol at once, then --rate lines per second. Prices follow a random walk
 around each symbol's mid.
 
 Network:
-  --listen ADDR        IPv4 address to listen on (default 127.0.0.1)
+  --listen ADDR        IPv4 or IPv6 address to listen on (default 127.0.0.1;
+                       an IPv6 address takes IPv6 clients only)
   --port N             TCP port (default 7010; 0 picks a free port)
   --port-file FILE     write the port to FILE once listening (the file
                        appears complete, so a script may wait for it)

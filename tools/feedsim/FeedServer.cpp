@@ -65,10 +65,16 @@ std::string TargetCompIdFor(const std::string& login) {
     return login;
 }
 
-std::string PeerName(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+std::string PeerName(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+        return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+    }
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
 }
 
 }  // namespace
@@ -91,26 +97,37 @@ bool FeedServer::Listen(std::string& error) {
         error = std::string("cannot create an event descriptor: ") + std::strerror(errno);
         return false;
     }
-    m_nListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // The options admit only a numeric IPv4 or IPv6 address.
+    sockaddr_storage address{};
+    socklen_t length = sizeof(sockaddr_in);
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    if (inet_pton(AF_INET, m_options.listenAddress.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(static_cast<uint16_t>(m_options.port));
+    } else {
+        inet_pton(AF_INET6, m_options.listenAddress.c_str(), &v6.sin6_addr);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(static_cast<uint16_t>(m_options.port));
+        length = sizeof v6;
+    }
+    m_nListenFd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_nListenFd < 0) {
         error = std::string("cannot create a socket: ") + std::strerror(errno);
         return false;
     }
     const int one = 1;
     setsockopt(m_nListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(m_options.port));
-    inet_pton(AF_INET, m_options.listenAddress.c_str(), &address.sin_addr);
-    if (bind(m_nListenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (address.ss_family == AF_INET6) setsockopt(m_nListenFd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    if (bind(m_nListenFd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(m_nListenFd, 64) != 0) {
         error = "cannot listen on " + m_options.listenAddress + ":" +
                 std::to_string(m_options.port) + ": " + std::strerror(errno);
         return false;
     }
-    socklen_t length = sizeof address;
+    length = sizeof address;
     getsockname(m_nListenFd, reinterpret_cast<sockaddr*>(&address), &length);
-    m_nPort = ntohs(address.sin_port);
+    m_nPort = ntohs(address.ss_family == AF_INET6 ? v6.sin6_port : v4.sin_port);
     return true;
 }
 
@@ -155,7 +172,7 @@ void FeedServer::Run() {
 }
 
 void FeedServer::Accept() {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     const int fd = accept4(m_nListenFd, reinterpret_cast<sockaddr*>(&address), &length,
                            SOCK_CLOEXEC);

@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
         std::cerr << "vantrel-feedsim: cannot write the port file " << options.portFile << "\n";
         return 1;
     }
-    std::cout << "vantrel-feedsim listening on " << options.listenAddress << ":" << server.Port()
-              << std::endl;
+    const bool bIPv6 = options.listenAddress.find(':') != std::string::npos;
+    std::cout << "vantrel-feedsim listening on " << (bIPv6 ? "[" : "") << options.listenAddress
+              << (bIPv6 ? "]" : "") << ":" << server.Port() << std::endl;
 
     server.Run();
     if (!options.portFile.empty()) std::remove(options.portFile.c_str());

@@ -118,7 +118,7 @@ ParseOutcome ParseMonitorOptions(int argc, const char* const* argv, const Enviro
 
         if (name == "--host") {
             if (value.empty()) {
-                error = "--host needs a host name or IPv4 address";
+                error = "--host needs a host name or an IPv4 or IPv6 address";
                 return ParseOutcome::Error;
             }
             options.host = value;
@@ -170,7 +170,7 @@ offer of each symbol (sizes in millions, spread, local time of the last
 change), refreshed in place. Ctrl-C logs off and exits.
 
 Connection (options win over the environment):
-  --host HOST          server name or IPv4 address   [VANTREL_HOST, 127.0.0.1]
+  --host HOST          server name, IPv4 or IPv6 address [VANTREL_HOST, 127.0.0.1]
   --port N             server port                   [VANTREL_PORT, 7010]
   --login NAME         login                         [VANTREL_LOGIN, demo]
   --password-file F    read the password from the first line of F

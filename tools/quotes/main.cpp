@@ -124,22 +124,30 @@ void ChooseLogDirectory(const MonitorOptions& options) {
 // otherwise the reason.
 std::string ReachProblem(const std::string& host, int port) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
         found == nullptr) {
         return "host name not found";
     }
+    // Every address in turn, as the library tries them, within 5 s in all.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int count = 0;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) ++count;
     std::string problem;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        problem = std::strerror(errno);
-    } else {
-        int result = connect(fd, found->ai_addr, found->ai_addrlen);
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next, --count) {
+        const int fd = socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            problem = std::strerror(errno);
+            continue;
+        }
+        int result = connect(fd, a->ai_addr, a->ai_addrlen);
         if (result != 0 && errno == EINPROGRESS) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now()).count();
             pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, 5000) == 1) {
+            if (left > 0 && poll(&p, 1, static_cast<int>(left / count)) == 1) {
                 int error = 0;
                 socklen_t length = sizeof error;
                 getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
@@ -150,8 +158,9 @@ std::string ReachProblem(const std::string& host, int port) {
                 errno = ETIMEDOUT;
             }
         }
-        if (result != 0) problem = std::strerror(errno);
+        problem = result == 0 ? "" : std::strerror(errno);
         close(fd);
+        if (result == 0) break;
     }
     freeaddrinfo(found);
     return problem;
