@@ -339,9 +339,18 @@ bool InStore(HCERTSTORE store, PCCERT_CONTEXT certificate) {
     return false;
 }
 
-// Whether the certificate names the IPv4 address among its subject's
-// alternative names.
-bool NamesAddress(PCCERT_CONTEXT certificate, const in_addr& address) {
+// An IPv4 (4 bytes) or IPv6 (16 bytes) address written in `host`; empty for
+// a name.
+std::string AddressBytes(const std::string& host) {
+    in6_addr address{};  // room for either family
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return std::string(reinterpret_cast<char*>(&address), 4);
+    if (::inet_pton(AF_INET6, host.c_str(), &address) == 1) return std::string(reinterpret_cast<char*>(&address), 16);
+    return std::string();
+}
+
+// Whether the certificate names the address among its subject's alternative
+// names.
+bool NamesAddress(PCCERT_CONTEXT certificate, const std::string& address) {
     const CERT_INFO* info = certificate->pCertInfo;
     PCERT_EXTENSION extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
     if (extension == nullptr) return false;
@@ -354,8 +363,8 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const in_addr& address) {
     bool bFound = false;
     for (DWORD i = 0; i < names->cAltEntry && !bFound; ++i) {
         const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        bFound = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == sizeof address &&
-                 std::memcmp(entry.IPAddress.pbData, &address, sizeof address) == 0;
+        bFound = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+                 std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
     }
     ::LocalFree(names);
     return bFound;
@@ -416,8 +425,8 @@ std::string VerifyServer(TlsState& state, const std::string& host, HCERTSTORE an
         return CertificateText(static_cast<DWORD>(CERT_E_CHAINING));
     }
 
-    in_addr address{};
-    const bool bAddress = ::inet_pton(AF_INET, host.c_str(), &address) == 1;
+    const std::string address = AddressBytes(host);
+    const bool bAddress = !address.empty();
     std::wstring wideHost = Wide(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
     sslPara.cbSize = sizeof sslPara;
@@ -491,8 +500,7 @@ bool TlsSession::Handshake(int socket, const std::string& host, const TlsPeerChe
         }
     }
     auto state = std::make_unique<TlsState>();
-    in_addr address{};
-    if (::inet_pton(AF_INET, host.c_str(), &address) != 1) state->sTarget = host;
+    if (AddressBytes(host).empty()) state->sTarget = host;
     const SECURITY_STATUS status = AcquireCredentials(*state);
     if (status != SEC_E_OK) {
         *pnError = kErrorUnexpectedReply;
