@@ -13,6 +13,7 @@ namespace vantrel::platform {
 constexpr int kErrorCanceled = 10004;           // WSAEINTR: a wait ended by a stop request
 constexpr int kErrorBadSocket = 10038;          // WSAENOTSOCK
 constexpr int kErrorHostNotResolved = 10022;    // WSAEINVAL
+constexpr int kErrorInvalidArgument = 10022;    // WSAEINVAL: a setting that cannot be used (an unreadable file)
 constexpr int kErrorWouldBlock = 10035;         // WSAEWOULDBLOCK
 constexpr int kErrorUnexpectedReply = 10043;    // WSAEPROTONOSUPPORT: a reply code not expected
 constexpr int kErrorBadCommand = 22;            // ERROR_BAD_COMMAND: a command the server refused
@@ -33,6 +34,7 @@ namespace vantrel::platform {
 constexpr int kErrorCanceled = ECANCELED;
 constexpr int kErrorBadSocket = EBADF;
 constexpr int kErrorHostNotResolved = EINVAL;
+constexpr int kErrorInvalidArgument = EINVAL;
 constexpr int kErrorWouldBlock = EAGAIN;
 constexpr int kErrorUnexpectedReply = EPROTO;
 constexpr int kErrorBadCommand = EPROTO;

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <system_error>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -137,20 +136,6 @@ int Run(TlsState& state, int socket, Op op, int timeoutMs, Clock::time_point dea
     }
 }
 
-// A text for a failure that OpenSSL did not explain.
-std::string ErrorText(int error) {
-    switch (error) {
-        case 0:
-            return "the server closed the connection";
-        case ETIMEDOUT:
-            return "the server did not answer in time";
-        case ECANCELED:
-            return "the library is being unloaded";
-        default:
-            return std::error_code(error, std::generic_category()).message();
-    }
-}
-
 }  // namespace
 
 TlsSession::TlsSession() noexcept = default;
@@ -226,7 +211,7 @@ bool TlsSession::Handshake(int socket, const std::string& host, const TlsPeerChe
         m_socket = socket;
         return true;
     }
-    if (psReason->empty()) *psReason = ErrorText(*pnError);
+    if (psReason->empty()) *psReason = WaitFailureText(*pnError);
     return false;
 }
 

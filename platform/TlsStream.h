@@ -1,23 +1,27 @@
-// TLS on top of a connected TCP socket, as a client.
+// TLS on top of a connected TCP socket, as a client: OpenSSL on Linux
+// (TlsStream.cpp), Schannel on Windows (win32/TlsStream.cpp).
 //
-// OpenSSL does the protocol through memory buffers; the socket is read and
-// written here, with platform::SendSome/ReceiveSome (never SIGPIPE) and
-// platform::WaitForSocket, so every wait is bounded by a time-out and cut
-// short by a WakeEvent, as for plain TCP. Error codes are errno values:
-// EPROTO for a failure of the TLS protocol or of the server's certificate
-// (the reason text says which), ETIMEDOUT, ECANCELED, 0 when the server
-// closed the connection, ENOTSUP when the build carries no TLS.
+// The TLS library does the protocol through memory buffers; the socket is
+// read and written by the implementation, with platform::SendSome/ReceiveSome
+// (never SIGPIPE) and platform::WaitForSocket, so every wait is bounded by a
+// time-out and cut short by a WakeEvent, as for plain TCP. Error codes are the
+// platform's (platform/ErrorCodes.h): kErrorUnexpectedReply for a failure of
+// the TLS protocol or of the server's certificate (the reason text says
+// which), kErrorInvalidArgument for a CA file that cannot be used,
+// kErrorTimedOut, kErrorCanceled, 0 when the server closed the connection,
+// ENOTSUP when the build carries no TLS.
 //
-// Builds without OpenSSL (option VANTREL_WITH_TLS off, as on Windows) get a
-// session whose handshake always fails with "TLS is not available in this
-// build".
+// Builds without TLS (option VANTREL_WITH_TLS off) get a session whose
+// handshake always fails with "TLS is not available in this build".
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "platform/ErrorCodes.h"
 #include "platform/Socket.h"
 
 namespace vantrel::platform {
@@ -27,12 +31,29 @@ struct TlsPeerCheck {
     // Check the chain against the trusted certificates and the name against
     // the host connected to. Off: any certificate is accepted.
     bool bVerifyPeer = true;
-    // PEM file of trusted certificates; empty: the system's trust store.
+    // PEM file of the certificates trusted to sign the server's (they alone);
+    // empty: the system's trust store (on Windows its certificate store).
     std::string sCAFile;
 };
 
 // Whether this build carries TLS.
 bool TlsAvailable() noexcept;
+
+// The reason for a handshake that failed without one from the TLS library:
+// how the wait for the server ended (`error` 0: the server closed the
+// connection), or the socket's error.
+inline std::string WaitFailureText(int error) {
+    switch (error) {
+        case 0:
+            return "the server closed the connection";
+        case kErrorTimedOut:
+            return "the server did not answer in time";
+        case kErrorCanceled:
+            return "the library is being unloaded";
+        default:
+            return std::system_category().message(error);
+    }
+}
 
 // The TLS library's state of one session; known to the implementation only.
 struct TlsState;

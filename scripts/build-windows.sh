@@ -30,10 +30,13 @@ for arch in ${WINDOWS_ARCHS:-win32 win64}; do
         *) echo "unknown architecture: $arch (win32 or win64)" >&2; exit 2 ;;
     esac
     dir=$PWD/$prefix$arch
+    # TLS (Schannel) named here too: a build directory configured while it
+    # was off by default keeps that choice in its cache otherwise.
     cmake -S . -B "$dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/$toolchain.cmake" \
         -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
         -DVANTREL_QUICKFIX_SOURCE_DIR="$quickfix" \
+        -DVANTREL_WITH_TLS=ON \
         ${VANTREL_FEEDSIM:+-DVANTREL_FEEDSIM="$VANTREL_FEEDSIM"} >/dev/null
     case " ${WINDOWS_TEST_ARCHS-win64} " in
         *" $arch "*) cmake --build "$dir" ;;

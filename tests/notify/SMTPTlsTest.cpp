@@ -18,6 +18,7 @@ namespace test {
 namespace {
 
 using platform::kErrorCanceled;
+using platform::kErrorInvalidArgument;
 using platform::kErrorTimedOut;
 using platform::kErrorUnexpectedReply;
 
@@ -83,12 +84,16 @@ TEST_F(SMTPTlsTest, EverySecurityAndAuthVariantDeliversTheMailIntact) {
         Auth auth;
         const char* serverAuth;
         const char* host;
+        std::string caFile;
     } cases[] = {
-        {"submission server: STARTTLS before AUTH LOGIN", Security::StartTls, Auth::Login, "login", "localhost"},
-        {"TLS from the first byte, AUTH PLAIN, address checked", Security::Tls, Auth::Plain, "plain", "127.0.0.1"},
-        {"STARTTLS, relay without AUTH", Security::StartTls, Auth::None, "none", "localhost"},
-        {"plain text, AUTH PLAIN", Security::None, Auth::Plain, "plain", "127.0.0.1"},
-        {"plain text, relay without AUTH", Security::None, Auth::None, "none", "127.0.0.1"},
+        {"submission server: STARTTLS before AUTH LOGIN", Security::StartTls, Auth::Login, "login", "localhost",
+         certificates.sCAFile},
+        {"TLS from the first byte, AUTH PLAIN, address checked", Security::Tls, Auth::Plain, "plain", "127.0.0.1",
+         certificates.sCAFile},
+        {"STARTTLS, relay without AUTH, the authority second in a CR LF bundle", Security::StartTls, Auth::None,
+         "none", "localhost", certificates.sCABundle},
+        {"plain text, AUTH PLAIN", Security::None, Auth::Plain, "plain", "127.0.0.1", ""},
+        {"plain text, relay without AUTH", Security::None, Auth::None, "none", "127.0.0.1", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,7 +102,7 @@ TEST_F(SMTPTlsTest, EverySecurityAndAuthVariantDeliversTheMailIntact) {
                               c.security == Security::None ? std::vector<std::string>()
                                                            : TlsArguments(certificates.sLocalhost, c.security));
         CSMTPConnection connection(c.host, server.port(), kUser, kPassword,
-                                   Options(c.security, c.auth, certificates.sCAFile));
+                                   Options(c.security, c.auth, c.caFile));
         ASSERT_TRUE(connection.Connect()) << connection.GetLastCommandResponse();
         CMailMessage mail = Mail();
         ASSERT_TRUE(connection.SendMessage(mail)) << connection.GetLastCommandResponse();
@@ -119,38 +124,46 @@ TEST_F(SMTPTlsTest, CertificatesThatDoNotProveTheServerAreRefusedUnlessVerificat
         std::string certificate;
         std::string caFile;
         Security security;
-        const char* reason;
+        std::string reason;
+        int error = kErrorUnexpectedReply;
+        std::string host = "localhost";
     } cases[] = {
         {"another host name", certificates.sOtherHost, certificates.sCAFile, Security::StartTls, "hostname mismatch"},
+        {"another address", certificates.sOtherHost, certificates.sCAFile, Security::Tls, "IP address mismatch",
+         kErrorUnexpectedReply, "127.0.0.1"},
         {"expired", certificates.sExpired, certificates.sCAFile, Security::Tls, "certificate has expired"},
         {"another authority", certificates.sUntrusted, certificates.sCAFile, Security::Tls,
          "unable to get local issuer certificate"},
         {"the system's store, which lacks the test authority", certificates.sLocalhost, "", Security::Tls,
          "unable to get local issuer certificate"},
+        {"a CA file that cannot be read", certificates.sLocalhost, certificates.sCAFile + ".missing", Security::Tls,
+         "the CA file '" + certificates.sCAFile + ".missing' cannot be read", kErrorInvalidArgument},
+        {"a CA file without a certificate", certificates.sLocalhost, certificates.sKey, Security::Tls,
+         "the CA file '" + certificates.sKey + "' cannot be read", kErrorInvalidArgument},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NewLog();
         SmtpTestServer server(kUser, kPassword, "login", TlsArguments(c.certificate, c.security));
         {
-            CSMTPConnection connection("localhost", server.port(), kUser, kPassword,
+            CSMTPConnection connection(c.host, server.port(), kUser, kPassword,
                                        Options(c.security, Auth::Login, c.caFile));
             EXPECT_FALSE(connection.Connect());
             EXPECT_FALSE(connection.IsConnected());
-            EXPECT_EQ(connection.GetLastError(), kErrorUnexpectedReply);
+            EXPECT_EQ(connection.GetLastError(), c.error);
             CMailMessage mail = Mail();
             EXPECT_FALSE(connection.SendMessage(mail));
             const std::vector<std::string> warnings = Warnings();
             ASSERT_FALSE(warnings.empty());
-            const std::string prefix =
-                "TLS handshake with the SMTP server localhost on port " + std::to_string(server.port()) + " failed: ";
+            const std::string prefix = "TLS handshake with the SMTP server " + c.host + " on port " +
+                                       std::to_string(server.port()) + " failed: ";
             EXPECT_EQ(warnings[0].rfind(prefix, 0), 0u) << warnings[0];
             EXPECT_NE(warnings[0].find(c.reason), std::string::npos) << warnings[0];
-            EXPECT_NE(warnings[0].find(", GetLastError() returns: " + std::to_string(kErrorUnexpectedReply)), std::string::npos);
+            EXPECT_NE(warnings[0].find(", GetLastError() returns: " + std::to_string(c.error)), std::string::npos);
         }
         EXPECT_EQ(server.Mails().size(), 0u);
 
-        CSMTPConnection unchecked("localhost", server.port(), kUser, kPassword,
+        CSMTPConnection unchecked(c.host, server.port(), kUser, kPassword,
                                   Options(c.security, Auth::Login, c.caFile, false));
         ASSERT_TRUE(unchecked.Connect()) << unchecked.GetLastCommandResponse();
         CMailMessage mail = Mail();
@@ -235,8 +248,8 @@ TEST_F(SMTPTlsTest, StartTlsIsNeverSkippedAndAFailedHandshakeEndsTheConnection) 
     }
 }
 
-// A build without OpenSSL (Windows) still runs: a server that needs TLS is
-// reported unreachable, and nothing is sent to it in plain text.
+// A build without TLS still runs: a server that needs TLS is reported
+// unreachable, and nothing is sent to it in plain text.
 class SMTPWithoutTlsTest : public MailFixture {};
 
 TEST_F(SMTPWithoutTlsTest, TlsServersAreReportedUnreachable) {
@@ -262,9 +275,9 @@ TEST_F(SMTPWithoutTlsTest, TlsServersAreReportedUnreachable) {
 // The stream itself: a silent server times a handshake or a TLS read out, and
 // the wake event (library unload) ends either at once.
 TEST_F(SMTPTlsTest, HandshakesAndTlsReadsEndOnTheirTimeOutOrAtTheWakeEvent) {
-    SmtpTestServer silentTls(kUser, kPassword, "none",
-                             {"--silent", "--implicit-tls", "--tls-cert", certificates.sLocalhost, "--tls-key",
-                              certificates.sKey});
+    std::vector<std::string> silent = SmtpServerTlsArguments(certificates.sLocalhost, true);
+    silent.push_back("--silent");
+    SmtpTestServer silentTls(kUser, kPassword, "none", silent);
     const platform::TlsPeerCheck check{true, certificates.sCAFile};
     for (const bool bHandshake : {true, false}) {
         SCOPED_TRACE(bHandshake ? "handshake" : "TLS read");

@@ -1,5 +1,5 @@
 // Starting and stopping the SMTP test server on Linux: a child with pipes
-// on its stdin and stdout.
+// on its stdin and stdout; and the openssl runs that make its certificates.
 #include "tests/support/SmtpTestServer.h"
 
 #include <csignal>
@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/TestCertificates.h"
 
 extern char** environ;
 
@@ -70,6 +72,30 @@ void SmtpTestServer::Stop() noexcept {
     ::kill(m_nPid, SIGTERM);
     int status = 0;
     ::waitpid(m_nPid, &status, 0);
+}
+
+// Its output goes to dir/openssl.log.
+void RunOpenSsl(const TempDir& dir, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "openssl");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const std::string log = dir / "openssl.log";
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    ::posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string command;
+        for (const std::string& argument : arguments) command += argument + " ";
+        throw std::runtime_error("failed: " + command + "\n" + ReadFile(log));
+    }
 }
 
 }  // namespace vantrel::test

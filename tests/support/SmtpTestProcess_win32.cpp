@@ -2,12 +2,15 @@
 // Wine starts a Linux program like a Windows one, but hands it no pipes and
 // the caller no process handle. The server writes its port to a file and
 // stops when a stop file appears (or when the test process ends), then says
-// so with a file of its own.
+// so with a file of its own. The openssl runs that make its certificates say
+// that they ended with a file too.
 #include "tests/support/SmtpTestServer.h"
 
 #include <windows.h>
 
 #include <stdexcept>
+
+#include "tests/support/TestCertificates.h"
 
 namespace vantrel::test {
 namespace {
@@ -59,28 +62,37 @@ std::string ServerPath(const std::string& path) {
     return converted;
 }
 
-int SmtpTestServer::Start(const std::vector<std::string>& scriptArguments) {
-    wchar_t* pPython = WineEntry<ToDosFn>("wine_get_dos_file_name")("/usr/bin/python3");
-    if (pPython == nullptr) throw std::runtime_error("no Windows path for /usr/bin/python3");
-    const std::wstring python(pPython);
-    ::HeapFree(::GetProcessHeap(), 0, pPython);
+namespace {
 
-    const std::string portFile = m_dir / "server.port";
-    std::string command = "/usr/bin/python3 " + Quoted(SmtpServerScript());
-    for (const std::string& argument : scriptArguments) command += " " + Quoted(argument);
-    command += " --port-file " + Quoted(ServerPath(portFile)) + " --stop-file " +
-               Quoted(ServerPath(m_dir / "server.stop"));
+// Starts the Linux program `program` with `arguments`, without waiting for it.
+void StartLinuxProgram(const char* program, const std::vector<std::string>& arguments) {
+    wchar_t* pProgram = WineEntry<ToDosFn>("wine_get_dos_file_name")(program);
+    if (pProgram == nullptr) throw std::runtime_error("no Windows path for " + std::string(program));
+    const std::wstring path(pProgram);
+    ::HeapFree(::GetProcessHeap(), 0, pProgram);
+    std::string command = program;
+    for (const std::string& argument : arguments) command += " " + Quoted(argument);
     std::wstring commandLine = Wide(command);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(python.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &process)) {
-        throw std::runtime_error("cannot start " + SmtpServerScript() + ": error " + std::to_string(::GetLastError()));
+        throw std::runtime_error("cannot start " + command + ": error " + std::to_string(::GetLastError()));
     }
     // The handles Wine hands back for a Linux program are not its own: seen
     // as NULL, -1, or the value of an unrelated handle of this process, which
     // closing them would close. They are left alone.
+}
+
+}  // namespace
+
+int SmtpTestServer::Start(const std::vector<std::string>& scriptArguments) {
+    const std::string portFile = m_dir / "server.port";
+    std::vector<std::string> arguments = {SmtpServerScript()};
+    arguments.insert(arguments.end(), scriptArguments.begin(), scriptArguments.end());
+    arguments.insert(arguments.end(), {"--port-file", ServerPath(portFile), "--stop-file", ServerPath(m_dir / "server.stop")});
+    StartLinuxProgram("/usr/bin/python3", arguments);
 
     if (!WaitUntil([&] { return FileExists(portFile); })) {
         throw std::runtime_error("the SMTP test server did not start");
@@ -95,6 +107,23 @@ void SmtpTestServer::Stop() noexcept {
         WriteFile(m_dir / "server.stop", "");
         WaitUntil([&] { return FileExists(m_dir / "server.stop.stopped"); });
     } catch (...) {
+    }
+}
+
+// A shell runs openssl in the directory and writes its exit status to a
+// file, which appears only once complete.
+void RunOpenSsl(const TempDir& dir, std::vector<std::string> arguments) {
+    const std::string status = dir / "openssl.status";
+    ::DeleteFileA(status.c_str());
+    arguments.insert(arguments.begin(),
+                     {"-c", "cd \"$1\" && shift && openssl \"$@\" >>openssl.log 2>&1; "
+                            "echo $? >openssl.status.new && mv openssl.status.new openssl.status",
+                      "sh", ServerPath(dir.path())});
+    StartLinuxProgram("/bin/sh", arguments);
+    if (!WaitUntil([&] { return FileExists(status); }) || ReadFile(status) != "0\n") {
+        std::string command;
+        for (std::size_t i = 4; i < arguments.size(); ++i) command += arguments[i] + " ";
+        throw std::runtime_error("failed: openssl " + command + "\n" + ReadFile(dir / "openssl.log"));
     }
 }
 
