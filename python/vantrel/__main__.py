@@ -15,7 +15,6 @@ import time
 from typing import Dict, List, Optional, Sequence
 
 from . import (
-    LibraryNotFoundError,
     LoginRefusedError,
     NoSessionError,
     Quotes,
@@ -30,6 +29,8 @@ EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_REFUSED, EXIT_UNREACHABLE, EXIT_LOST, EX
 # styles, as vantrel-quotes does; the public API has no call that lists symbols.
 _CURRENCIES = ["USD", "EUR", "JPY", "GBP", "CHF", "AUD", "NZD", "CAD", "NOK", "SEK", "DKK", "XAU", "XAG"]
 _CANDIDATES = [f"{a}{sep}{b}" for a in _CURRENCIES for b in _CURRENCIES if a != b for sep in ("/", "")]
+_EXIT_CODES = [(ServerUnreachableError, EXIT_UNREACHABLE), (LoginRefusedError, EXIT_REFUSED),
+               (NoSessionError, EXIT_LOST), (VantrelError, EXIT_FAILURE)]
 _SETTLE = 1.0
 _STEP = 0.05
 
@@ -135,21 +136,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         with session(args.host, args.port, args.login, args.password) as s:
             found = _collect(s, args.symbols, args.wait)
-    except LibraryNotFoundError as error:
-        print(f"python -m vantrel: {error}", file=sys.stderr)
-        return EXIT_FAILURE
-    except ServerUnreachableError as error:
-        print(f"python -m vantrel: {error}", file=sys.stderr)
-        return EXIT_UNREACHABLE
-    except LoginRefusedError as error:
-        print(f"python -m vantrel: {error}", file=sys.stderr)
-        return EXIT_REFUSED
-    except NoSessionError as error:
-        print(f"python -m vantrel: {error}", file=sys.stderr)
-        return EXIT_LOST
     except VantrelError as error:
+        # The most specific class decides; LibraryNotFoundError and any other
+        # failure of the library end with 1.
+        code = next(c for kind, c in _EXIT_CODES if isinstance(error, kind))
         print(f"python -m vantrel: {error}", file=sys.stderr)
-        return EXIT_FAILURE
+        return code
     if not found:
         print(f"python -m vantrel: no symbol found within {args.wait:g} s (give them with --symbols)",
               file=sys.stderr)
