@@ -1,7 +1,9 @@
 #include "notify/AlertSetUp.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <quickfix/Exceptions.h>
 
@@ -37,16 +39,28 @@ bool ReadAlertSettings(const char* reporter, const std::function<void()>& read) 
 namespace vantrel {
 namespace {
 
-// A plain flag: a thread-local with a destructor would keep the library
-// loaded after dlclose.
-thread_local bool t_bLogOnly = false;
+// One thread at a time works in log-only mode (the mail thread), so one
+// process-wide slot names it; no thread-local storage, which a library loaded
+// with dlopen gets allocated per thread and which the leak checker of the
+// sanitizer builds misreads at exit.
+std::atomic<std::thread::id> g_logOnlyThread{};
+
+void SetLogOnly(bool bOn) noexcept {
+    const std::thread::id self = std::this_thread::get_id();
+    if (bOn) {
+        g_logOnlyThread.store(self);
+    } else {
+        std::thread::id expected = self;
+        g_logOnlyThread.compare_exchange_strong(expected, std::thread::id());
+    }
+}
 
 }  // namespace
 
-LogOnlyAlerts::LogOnlyAlerts(bool bOn) noexcept : m_bWas(t_bLogOnly) { t_bLogOnly = bOn; }
+LogOnlyAlerts::LogOnlyAlerts(bool bOn) noexcept : m_bWas(AlertsAreLogOnly()) { SetLogOnly(bOn); }
 
-LogOnlyAlerts::~LogOnlyAlerts() { t_bLogOnly = m_bWas; }
+LogOnlyAlerts::~LogOnlyAlerts() { SetLogOnly(m_bWas); }
 
-bool AlertsAreLogOnly() noexcept { return t_bLogOnly; }
+bool AlertsAreLogOnly() noexcept { return g_logOnlyThread.load() == std::this_thread::get_id(); }
 
 }  // namespace vantrel

@@ -101,7 +101,8 @@ namespace vantrel {
 // While a thread is in log-only mode, the warnings and errors it reports are
 // written to the log and sent by no alert channel. The mail thread works in
 // it: a server that fails makes it log every step, and the operator gets one
-// alert per failed delivery, which it raises with the mode lifted.
+// alert per failed delivery, which it raises with the mode lifted. One thread
+// at a time may be in the mode: the mail thread.
 class LogOnlyAlerts {
 public:
     explicit LogOnlyAlerts(bool bOn) noexcept;

@@ -7,6 +7,7 @@
 #include "config/Config.h"
 #include "log/LogFacade.h"
 #include "notify/AlertSetUp.h"
+#include "platform/TlsStream.h"
 
 namespace vantrel {
 namespace {
@@ -59,6 +60,7 @@ void PrepareForUnload() {
     // and a store first made by the thread itself would be destroyed at exit
     // while the thread still reads it.
     ConfigFilePath();
+    platform::PrepareTls();
     static MailThreadReaper reaper;
 }
 

@@ -260,4 +260,6 @@ void TlsSession::Close() noexcept {
     m_socket = kInvalidSocket;
 }
 
+void PrepareTls() noexcept { OPENSSL_init_ssl(0, nullptr); }
+
 }  // namespace vantrel::platform

@@ -39,6 +39,12 @@ struct TlsPeerCheck {
 // Whether this build carries TLS.
 bool TlsAvailable() noexcept;
 
+// Initialises the TLS library now. Its clean-up at process exit then comes
+// after that of everything set up later, such as the stop of a library
+// thread that uses TLS: a thread still running when the TLS library is
+// cleaned up could no longer free what it keeps for the thread.
+void PrepareTls() noexcept;
+
 // The reason for a handshake that failed without one from the TLS library:
 // how the wait for the server ended (`error` 0: the server closed the
 // connection), or the socket's error.

@@ -36,4 +36,6 @@ long TlsSession::Receive(char*, std::size_t, int, const WakeEvent*, int* pnError
 
 void TlsSession::Close() noexcept {}
 
+void PrepareTls() noexcept {}
+
 }  // namespace vantrel::platform

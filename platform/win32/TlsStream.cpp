@@ -659,4 +659,6 @@ void TlsSession::Close() noexcept {
     m_socket = kInvalidSocket;
 }
 
+void PrepareTls() noexcept {}
+
 }  // namespace vantrel::platform
