@@ -36,8 +36,20 @@ void StopMailThread() {
     MailThreadWakeEvent().Signal();
     GetMailRequestsContainer().WakeConsumer();
     if (!g_mailThread.Joinable()) return;
-    if (g_mailThread.IsCurrent() || !platform::MayJoinThreadsAtUnload()) {
-        g_mailThread.Detach();  // the process is ending on the mail thread itself, or cannot wait
+    if (g_mailThread.IsCurrent()) {
+        g_mailThread.Detach();  // the process is ending on the mail thread itself
+        return;
+    }
+    if (!platform::MayJoinThreadsAtUnload()) {
+        // A thread the system has already ended (process exit) is not waited
+        // for. One still running here belongs to a program that links the
+        // library in (its static objects go before its threads end): it gets
+        // the stop bound to finish its last steps before the objects it uses
+        // are destroyed. Waiting on its flag, not joining, needs no loader lock.
+        if (g_mailThread.Running()) {
+            g_bMailThreadFinished.waitFor(true, std::chrono::milliseconds(kMailThreadStopBoundMs));
+        }
+        g_mailThread.Detach();
         return;
     }
     if (!g_bMailThreadFinished.waitFor(true, std::chrono::milliseconds(kMailThreadStopBoundMs))) {

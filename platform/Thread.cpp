@@ -29,6 +29,9 @@ bool LibraryThread::Start(std::function<void()> body) noexcept {
 
 bool LibraryThread::Joinable() const noexcept { return m_pNative != nullptr && m_pNative->thread.joinable(); }
 
+// A joinable thread counts as running: Linux never ends it behind our back.
+bool LibraryThread::Running() const noexcept { return Joinable(); }
+
 bool LibraryThread::IsCurrent() const noexcept {
     return Joinable() && m_pNative->thread.get_id() == std::this_thread::get_id();
 }

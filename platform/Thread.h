@@ -41,6 +41,9 @@ public:
     void Join() noexcept;
     // Lets the thread run on without a handle to it.
     void Detach() noexcept;
+    // Whether the thread is still running: not yet ended by itself or by the
+    // system (which ends every other thread when a Windows process exits).
+    bool Running() const noexcept;
     // The system's handle of the thread (for its CPU clock); only while
     // joinable.
     NativeHandle Handle() const noexcept;

@@ -68,6 +68,10 @@ bool LibraryThread::Start(std::function<void()> body) noexcept {
 
 bool LibraryThread::Joinable() const noexcept { return m_pNative != nullptr; }
 
+bool LibraryThread::Running() const noexcept {
+    return m_pNative != nullptr && ::WaitForSingleObject(m_pNative->handle, 0) == WAIT_TIMEOUT;
+}
+
 bool LibraryThread::IsCurrent() const noexcept { return m_pNative != nullptr && m_pNative->id == ::GetCurrentThreadId(); }
 
 void LibraryThread::Join() noexcept {
