@@ -105,7 +105,7 @@ bool ParseMailAddress(std::string_view text, std::string& name, std::string& add
     }
     text = Trim(text);
     std::string parsedName;
-    std::string_view spec = text;
+    std::string_view bare = text;
     if (!text.empty() && text.back() == '>') {
         // The first "<" after a quoted name opens the address (a quoted name,
         // or a quoted local part, may hold "<" of its own); an unquoted name
@@ -121,11 +121,11 @@ bool ParseMailAddress(std::string_view text, std::string& name, std::string& add
         }
         if (open == std::string_view::npos) return false;
         if (!ParseDisplayName(Trim(text.substr(0, open)), parsedName)) return false;
-        spec = text.substr(open + 1, text.size() - open - 2);
+        bare = text.substr(open + 1, text.size() - open - 2);
     }
-    if (!IsMailAddress(spec)) return false;
+    if (!IsMailAddress(bare)) return false;
     name = std::move(parsedName);
-    address.assign(spec.data(), spec.size());
+    address.assign(bare.data(), bare.size());
     return true;
 }
 
